@@ -1,0 +1,1 @@
+#include "net/header_cookie.h"

@@ -1,0 +1,63 @@
+# Shared settings and helpers of the build, test and run scripts. Source it.
+# shellcheck shell=bash
+
+QX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+QX_BUILD=${QX_BUILD:-$QX_ROOT/build/win}        # the Windows build tree
+QX_HOST_BUILD=${QX_HOST_BUILD:-$QX_ROOT/build/host}
+QX_JOBS=${QX_JOBS:-$(nproc)}
+
+# The local emulator of the speech service (tools/speech_emulator): HTTPS for
+# the token endpoint, HTTP for synthesis, on loopback. Development and test
+# builds are wired to it.
+QX_EMU_TOKEN_PORT=${QX_EMU_TOKEN_PORT:-47443}
+QX_EMU_SYNTH_PORT=${QX_EMU_SYNTH_PORT:-47080}
+
+qx_wine_env() {
+  export WINEPREFIX="$QX_BUILD/wineprefix"
+  export WINEDEBUG=-all
+  { export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8; } 2>/dev/null
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+}
+
+# Starts a persistent wineserver and Wine's services with their output
+# detached, so that no test inherits (and holds open) CTest's pipes.
+qx_wine_up() {
+  qx_wine_env
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# Stops the wineserver of this build tree's prefix only.
+qx_wine_down() {
+  ( qx_wine_env; wineserver -k >/dev/null 2>&1 || true )
+}
+
+# Starts Xvfb on a free display unless one is given; exports DISPLAY and
+# QX_XVFB_PID (empty when an existing display is used).
+qx_xvfb_up() {
+  QX_XVFB_PID=
+  local n
+  for n in $(seq 91 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    QX_XVFB_PID=$!
+    local i
+    for i in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    export DISPLAY=":$n"
+    export QX_XVFB_PID
+    return 0
+  done
+  echo "no free X display" >&2
+  return 1
+}
+
+qx_xvfb_down() {
+  if [ -n "${QX_XVFB_PID:-}" ]; then
+    kill "$QX_XVFB_PID" 2>/dev/null || true
+    wait "$QX_XVFB_PID" 2>/dev/null || true
+    QX_XVFB_PID=
+  fi
+}

@@ -1,0 +1,41 @@
+#pragma once
+// One HTTP request through the platform's scriptable request object
+// ("WinHttp.WinHttpRequest.5.1"), synchronous for the caller.
+//
+// The in/out and out values are variables of the caller's, passed by pointer
+// in the options record; a null pointer means the caller does not want that
+// value (the routine then works on a local variable).
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "platform/automation_object.h"
+#include "text/text.h"
+
+namespace qx {
+
+struct HttpOptions {
+    int method = 0;                      // 0 GET, 1 POST, 2 HEAD; any other value is GET
+    Text body;                           // sent when bodyBytes is empty
+    Text* cookies = nullptr;             // in/out: "name=value" pairs separated by ';'
+    Text* returnedCookies = nullptr;     // out: the cookies this response set
+    Text* headers = nullptr;             // in/out: extra header lines, CR LF separated
+    Text* responseHeaders = nullptr;     // out
+    std::int32_t* status = nullptr;      // out: 0 when no response arrived
+    bool noRedirect = false;
+    Bytes bodyBytes;                     // when non-empty, sent instead of body
+    Text proxy;
+    int timeoutSeconds = 0;              // -1: the object's own; below 1: 15 s
+    Text proxyUser;
+    Text proxyPassword;
+    std::optional<std::int32_t> proxyCredentialFlag;  // omitted: 1
+    const AutomationObject* sharedRequest = nullptr;  // the caller's object, instead of a new one
+    // Certificate errors are never ignored unless a caller asks for it here.
+    bool ignoreCertificateErrors = false;
+};
+
+// The response body; empty when nothing was received or the object could not be created.
+[[nodiscard]] Bytes HttpRequest(std::string_view url, const HttpOptions& options = {});
+
+}  // namespace qx

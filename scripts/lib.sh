@@ -23,7 +23,7 @@ qx_wine_env() {
 # detached, so that no test inherits (and holds open) CTest's pipes.
 qx_wine_up() {
   qx_wine_env
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running: fine
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 

@@ -16,17 +16,22 @@ namespace qx {
 [[nodiscard]] Text cookieName(std::string_view pair);
 [[nodiscard]] Text cookieValue(std::string_view pair);
 
-// The text between the left and the right marker. "#引号" in a marker stands
-// for a double quote. start counts from 1 (values below 1 count as 1).
+// The text between the left marker, looked for from position start (values
+// below 1 count as 1), and the first right marker behind it; empty when
+// either is missing. "#引号" (code page 936) in a marker stands for a double
+// quote. ignoreCase folds ASCII letters in both searches.
 [[nodiscard]] Text textBetween(std::string_view text, std::string_view left, std::string_view right,
                                long start = 1, bool ignoreCase = false);
 
 // The first pair of every "Set-Cookie" line of a response header text,
-// joined by "; ".
+// joined by "; ". The name is matched case-sensitively: callers rewrite it
+// to that form first (replaceText with ignoreCase).
 [[nodiscard]] Text collectResponseCookies(std::string_view responseHeaders);
 
 // Merges newCookies into cookies. Both of the caller's variables lose their
-// spaces; cookies then holds the merged "name=value;" pairs, which are also returned.
+// spaces; unless newCookies is then empty, cookies holds the merged
+// "name=value;" pairs, which are also returned. A known name keeps its place
+// and takes the new value; a value of "deleted" or an empty one drops the cookie.
 Text mergeCookies(Text& cookies, Text& newCookies);
 
 }  // namespace qx

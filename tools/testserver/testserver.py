@@ -110,8 +110,12 @@ class Request:
 class Endpoint:
     """One listening port with its script and its log."""
 
-    def __init__(self, server, ident, tls, responses, default):
+    def __init__(self, server, ident, tls, responses, default, quickack=False):
         self.server = server
+        # ACK every segment at once: a client that writes its headers and its
+        # body in two sends without TCP_NODELAY otherwise waits for the
+        # delayed ACK (40 ms) before its body goes out.
+        self.quickack = quickack
         self.id = ident
         self.tls = tls
         self.responses = [dict(r) for r in responses]
@@ -202,7 +206,7 @@ class Endpoint:
                     return
                 with self.lock:
                     self.sockets.add(conn)
-            reader = _Reader(conn)
+            reader = _Reader(conn, self.quickack)
             while not self.closed.is_set():
                 raw = reader.read_request()
                 if raw is None:
@@ -310,11 +314,18 @@ class Endpoint:
 class _Reader:
     """Reads HTTP/1.x requests off one connection, keeping the raw lines."""
 
-    def __init__(self, conn):
+    def __init__(self, conn, quickack=False):
         self.conn = conn
         self.buffer = b""
+        self.quickack = quickack and hasattr(socket, "TCP_QUICKACK")
 
     def _fill(self):
+        if self.quickack:
+            # Linux leaves quick-ACK mode by itself; ask again before every read.
+            try:
+                self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
+            except OSError:
+                pass
         try:
             chunk = self.conn.recv(65536)
         except socket.timeout:
@@ -397,13 +408,13 @@ class TestServer:
         self.lock = threading.Lock()
         self.next_id = 1
 
-    def endpoint(self, responses=(), tls="none", default=None):
+    def endpoint(self, responses=(), tls="none", default=None, quickack=False):
         if tls not in ("none", "trusted", "untrusted"):
             raise ValueError("tls must be none, trusted or untrusted")
         with self.lock:
             ident = self.next_id
             self.next_id += 1
-        e = Endpoint(self, ident, tls, list(responses), default)
+        e = Endpoint(self, ident, tls, list(responses), default, quickack)
         with self.lock:
             self.endpoints[ident] = e
         return e
@@ -499,7 +510,7 @@ class Control:
             try:
                 script = json.loads(body.decode("utf-8") or "{}")
                 e = self.server.endpoint(script.get("responses", []), script.get("tls", "none"),
-                                         script.get("default"))
+                                         script.get("default"), bool(script.get("quickack", False)))
             except (ValueError, OSError, ssl.SSLError) as error:
                 return 400, text, f"error {error}\n".encode("utf-8")
             return 200, text, f"id {e.id}\nport {e.port}\n".encode("ascii")
@@ -554,8 +565,8 @@ class ControlClient:
         status = int(head.split(b" ")[1])
         return status, payload
 
-    def endpoint(self, responses=(), tls="none", default=None):
-        script = {"tls": tls, "responses": list(responses)}
+    def endpoint(self, responses=(), tls="none", default=None, quickack=False):
+        script = {"tls": tls, "responses": list(responses), "quickack": quickack}
         if default is not None:
             script["default"] = default
         status, payload = self.request("POST", "/endpoints", json.dumps(script).encode("utf-8"))

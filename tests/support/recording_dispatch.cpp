@@ -67,9 +67,8 @@ std::string kindName(WORD flags) {
 
 class Factory final : public IClassFactory {
 public:
-    Factory(HRESULT hr, RecordingDispatch* object) : hr_(hr), object_(object) {
-        if (object_) object_->AddRef();
-    }
+    Factory(IUnknown* object, std::vector<HRESULT> failures, HRESULT last)
+        : object_(AutomationObject::fromUnknown(object)), failures_(std::move(failures)), last_(last) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         if (iid == IID_IUnknown || iid == IID_IClassFactory) {
@@ -90,18 +89,21 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        if (!object_) return hr_;
-        return object_->QueryInterface(iid, out);
+        const std::size_t attempt = static_cast<std::size_t>(attempts_++);
+        if (attempt < failures_.size()) return failures_[attempt];
+        if (object_.empty()) return last_;
+        return object_.unknown()->QueryInterface(iid, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    [[nodiscard]] int attempts() const { return attempts_; }
 
 private:
-    ~Factory() {
-        if (object_) object_->Release();
-    }
+    ~Factory() = default;
     std::atomic<ULONG> refs_{1};
-    HRESULT hr_;
-    RecordingDispatch* object_;
+    AutomationObject object_;  // holds the reference
+    std::vector<HRESULT> failures_;
+    HRESULT last_;
+    int attempts_ = 0;
 };
 
 }  // namespace
@@ -238,25 +240,27 @@ HRESULT RecordingDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
     return S_OK;
 }
 
-ClassOverride::ClassOverride(std::string_view progId, HRESULT hr) {
-    ComPtr<IClassFactory> factory = ComPtr<IClassFactory>::attach(new Factory(hr, nullptr));
-    registerFactory(progId, factory.get());
+ClassOverride::ClassOverride(std::string_view progId, HRESULT hr)
+    : factory_(ComPtr<IClassFactory>::attach(new Factory(nullptr, {}, hr))) {
+    registerFactory(progId);
 }
 
-ClassOverride::ClassOverride(std::string_view progId, RecordingDispatch* object) {
-    ComPtr<IClassFactory> factory = ComPtr<IClassFactory>::attach(new Factory(S_OK, object));
-    registerFactory(progId, factory.get());
+ClassOverride::ClassOverride(std::string_view progId, IUnknown* object, std::vector<HRESULT> failuresFirst)
+    : factory_(ComPtr<IClassFactory>::attach(new Factory(object, std::move(failuresFirst), E_FAIL))) {
+    registerFactory(progId);
 }
 
-void ClassOverride::registerFactory(std::string_view progId, IClassFactory* factory) {
+void ClassOverride::registerFactory(std::string_view progId) {
     const std::wstring wide = widenText(progId);
     CLSID clsid{};
     if (FAILED(::CLSIDFromProgID(wide.c_str(), &clsid))) return;
-    if (FAILED(::CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+    if (FAILED(::CoRegisterClassObject(clsid, factory_.get(), CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                        REGCLS_MULTIPLEUSE, &cookie_))) {
         cookie_ = 0;
     }
 }
+
+int ClassOverride::attempts() const { return static_cast<Factory*>(factory_.get())->attempts(); }
 
 ClassOverride::~ClassOverride() {
     if (cookie_) ::CoRevokeClassObject(cookie_);

@@ -75,19 +75,23 @@ private:
     std::vector<std::string> calls_;
 };
 
-// Stands in for the class registered under a ProgID while it lives: object
-// creation then gets `hr` (when it is a failure) or the given double.
+// Stands in for the class registered under a ProgID while it lives (for
+// this thread's apartment): object creation gets the failures in order, one
+// per attempt, and then the given object, or failures only without one.
 class ClassOverride {
 public:
     ClassOverride(std::string_view progId, HRESULT hr);
-    ClassOverride(std::string_view progId, RecordingDispatch* object);
+    ClassOverride(std::string_view progId, IUnknown* object, std::vector<HRESULT> failuresFirst = {});
     ClassOverride(const ClassOverride&) = delete;
     ClassOverride& operator=(const ClassOverride&) = delete;
     ~ClassOverride();
     [[nodiscard]] bool active() const { return cookie_ != 0; }
+    // How many times creation was asked of the stand-in.
+    [[nodiscard]] int attempts() const;
 
 private:
-    void registerFactory(std::string_view progId, IClassFactory* factory);
+    void registerFactory(std::string_view progId);
+    ComPtr<IClassFactory> factory_;
     DWORD cookie_ = 0;
 };
 

@@ -86,12 +86,10 @@ TEST_F(AutomationObjectCreation, AClsidTextServesWhenItIsNoProgId) {
 TEST_F(AutomationObjectCreation, CreatingAgainReleasesTheObjectHeldBefore) {
     ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
     AutomationObject object = fake->handle();
-    fake->AddRef();
-    const ULONG held = fake->Release();
+    const ULONG held = fake->references();
     EXPECT_FALSE(object.create("No.Such.Object.1"));
     EXPECT_TRUE(object.empty());
-    fake->AddRef();
-    EXPECT_EQ(fake->Release(), held - 1);
+    EXPECT_EQ(fake->references(), held - 1);
 }
 
 }  // namespace

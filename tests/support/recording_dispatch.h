@@ -40,6 +40,8 @@ public:
     // The member names, in call order.
     [[nodiscard]] std::vector<std::string> names() const;
     void clearCalls() { calls_.clear(); }
+    // The references held on the double now.
+    [[nodiscard]] ULONG references() const { return refs_.load(); }
 
     // Results of a member (name in any case), for every later invocation.
     void answerText(std::string_view name, std::string_view text);

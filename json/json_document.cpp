@@ -1,12 +1,12 @@
 #include "json/json_document.h"
 
-#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
 
 #include "json/json_support_script.h"
 #include "text/encoding.h"
+#include "text/text_rules.h"
 
 namespace qx {
 
@@ -18,20 +18,6 @@ constexpr std::string_view kScriptEngine = "MSScriptControl.ScriptControl";
 // script puts on Object.prototype.
 bool isSupportMethod(std::string_view name) noexcept {
     return name == "toJSONString" || name == "parseJSON";
-}
-
-// Pieces of a "name,name,...," list. A comma (0x2C) is never the second byte
-// of a GBK character (those are 0x40 and above), so the list can be cut at
-// every comma byte.
-std::vector<Text> commaList(std::string_view list) {
-    std::vector<Text> names;
-    while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        names.emplace_back(list.substr(0, comma));
-        if (comma == std::string_view::npos) break;
-        list.remove_prefix(comma + 1);
-    }
-    return names;
 }
 
 // JSON text into the support script's parser, as data.
@@ -160,6 +146,13 @@ Text JsonDocument::target(std::string_view path) const {
     return t;
 }
 
+Text JsonDocument::member(std::string_view path) const {
+    Text t = varName_;
+    t += '.';
+    t += path;
+    return t;
+}
+
 Text JsonDocument::bracketTarget(std::string_view path) const {
     Text t = varName_;
     if (path.empty() || path.front() != '[') t += '.';  // an empty path too: "da." does not compile
@@ -187,26 +180,26 @@ Text JsonDocument::toText() {
 
 void JsonDocument::setText(std::string_view path, std::string_view value, bool asJson) {
     if (asJson) {
-        evaluate(target(path) + "= " + parsedValue(value.empty() ? std::string_view("{}") : value));
+        evaluate(member(path) + "= " + parsedValue(value.empty() ? std::string_view("{}") : value));
     } else {
-        evaluate(target(path) + "=" + scriptStringLiteral(value));
+        evaluate(member(path) + "=" + scriptStringLiteral(value));
     }
 }
 
 void JsonDocument::setJson(std::string_view path, std::string_view value) {
-    evaluate(target(path) + "= " + (value.empty() ? Text("void 0") : parsedValue(value)));
+    evaluate(member(path) + "= " + (value.empty() ? Text("void 0") : parsedValue(value)));
 }
 
 void JsonDocument::setNumber(std::string_view path, double number) {
-    evaluate(target(path) + "=" + numberText(number));
+    evaluate(member(path) + "=" + numberText(number));
 }
 
 double JsonDocument::getNumber(std::string_view path) {
-    return evaluateNumber(varName_ + "." + Text(path));
+    return evaluateNumber(member(path));
 }
 
 Text JsonDocument::getJson(std::string_view path) {
-    return evaluateText("JSON.stringify(" + varName_ + "." + Text(path) + ")");
+    return evaluateText("JSON.stringify(" + member(path) + ")");
 }
 
 Text JsonDocument::getText(std::string_view path, bool asJson) {
@@ -271,7 +264,7 @@ void JsonDocument::removeArrayItem(std::int32_t index) {
 }
 
 void JsonDocument::removeMember(std::string_view path) {
-    (void)evaluateText("delete " + varName_ + "." + Text(path));
+    (void)evaluateText("delete " + member(path));
 }
 
 void JsonDocument::reset(JsonType type) {
@@ -288,7 +281,7 @@ void JsonDocument::setRoot(std::string_view value, bool asJson) {
 }
 
 bool JsonDocument::exists(std::string_view path) {
-    return evaluateLogical(varName_ + "." + Text(path) + " !=null");
+    return evaluateLogical(member(path) + " !=null");
 }
 
 std::int32_t JsonDocument::keys(std::vector<Text>& list, std::string_view path) {
@@ -297,7 +290,7 @@ std::int32_t JsonDocument::keys(std::vector<Text>& list, std::string_view path) 
     evaluate("ary=null");
     list.clear();
     // Whole names are compared: a member such as "xtoJSONString" keeps its name.
-    for (Text& name : commaList(loopResult)) {
+    for (Text& name : splitText(loopResult, ",")) {
         if (!isSupportMethod(name)) list.push_back(std::move(name));
     }
     return static_cast<std::int32_t>(list.size());

@@ -129,6 +129,7 @@ private:
     [[nodiscard]] double evaluateNumber(std::string_view script) noexcept;
     [[nodiscard]] bool evaluateLogical(std::string_view script) noexcept;
 
+    [[nodiscard]] Text member(std::string_view path) const;         // NAME.PATH
     [[nodiscard]] Text target(std::string_view path) const;         // NAME or NAME.PATH
     [[nodiscard]] Text bracketTarget(std::string_view path) const;  // NAME[..] or NAME.PATH
     [[nodiscard]] std::unique_ptr<JsonDocument> documentOf(const Text& json) const;

@@ -67,8 +67,12 @@ TEST(JsonDocumentSetText, EmptyJsonValueIsAnEmptyObject) {
     EXPECT_EQ(doc.toText(), R"({"a":{}})");
 }
 
-TEST(JsonDocumentSetText, MissingParentChangesNothing) {
+TEST(JsonDocumentSetText, MissingParentOrEmptyPathChangesNothing) {
     JsonDocument doc;
+    doc.setText("", "x");
+    doc.setJson("", "[1]");
+    doc.setNumber("", 1);
+    EXPECT_EQ(doc.toText(), "{}");
     doc.setText("a.b", "x");
     doc.setText("a.b", "1", true);
     doc.setNumber("a.b", 1);

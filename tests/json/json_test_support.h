@@ -10,9 +10,8 @@ namespace qx::test {
 // The token reply of the speech service.
 inline constexpr std::string_view kTokenReply =
     R"({"access_token":"24.6c5e1ff1.2592000.1700000000.282335-12345678",)"
-    R"("session_key":"9mzdDZXu3dENdFZQurfg0Vz8slgSgvvOAUebNFzyzcpQ5EnbxbF+hfG9DQkpUVQdh4p6HbQcAiz5RmuBAja1JJGgIdJI",)"
     R"("scope":"audio_tts_post public","refresh_token":"25.b55fe1d287227ca97aab219bb249b8ab.315360000.1798284651.282335-8574074",)"
-    R"("session_secret":"121fe91236ef88ab24b2ecab479427ea","expires_in":2592000})";
+    R"("expires_in":2592000})";
 inline constexpr std::string_view kToken = "24.6c5e1ff1.2592000.1700000000.282335-12345678";
 
 // A document that can also look at the engine's globals.

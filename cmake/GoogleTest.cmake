@@ -11,10 +11,12 @@ set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-# qx_add_gtest(name SOURCES ... LIBS ...): one test executable whose cases are
-# listed by CTest one by one (discovered when CTest runs, so building needs no Wine).
+# qx_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [PROPERTIES ...]): one test
+# executable whose cases are listed by CTest one by one (discovered when CTest
+# runs, so building needs no Wine). PROPERTIES go to every case, e.g.
+# FIXTURES_REQUIRED qx_testserver for tests that need the loopback test server.
 function(qx_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   if(NOT ARG_LABELS)
@@ -24,5 +26,5 @@ function(qx_add_gtest name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120)
+    PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 120 ${ARG_PROPERTIES})
 endfunction()

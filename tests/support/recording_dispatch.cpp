@@ -1,0 +1,265 @@
+#include "tests/support/recording_dispatch.h"
+
+#include <objbase.h>
+
+#include <cctype>
+#include <cstdio>
+
+#include "text/encoding.h"
+
+namespace qx::test {
+
+namespace {
+
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string quoted(std::string_view bytes) {
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string describe(const VARIANT& v) {
+    switch (v.vt) {
+        case VT_I4: return "I4 " + std::to_string(v.lVal);
+        case VT_I2: return "I2 " + std::to_string(v.iVal);
+        case VT_BOOL: return std::string("BOOL ") + (v.boolVal ? "true" : "false");
+        case VT_R8: return "R8 " + std::to_string(v.dblVal);
+        case VT_EMPTY: return "EMPTY";
+        case VT_BSTR:
+            return "BSTR " + quoted(v.bstrVal ? narrowText(std::wstring_view(v.bstrVal, ::SysStringLen(v.bstrVal)))
+                                              : std::string());
+        case VT_ARRAY | VT_UI1: {
+            UniqueVariant copy;
+            if (FAILED(::VariantCopy(copy.put(), &v))) return "UI1[] ?";
+            const Bytes bytes = variantBytes(copy);
+            return "UI1[] " + std::to_string(bytes.size()) + " " +
+                   quoted(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        }
+        default: return "VT " + std::to_string(v.vt);
+    }
+}
+
+std::string kindName(WORD flags) {
+    if (flags & DISPATCH_PROPERTYPUT) return "put";
+    if (flags & DISPATCH_PROPERTYPUTREF) return "putref";
+    const bool method = flags & DISPATCH_METHOD;
+    const bool get = flags & DISPATCH_PROPERTYGET;
+    if (method && get) return "method|get";
+    return get ? "get" : "method";
+}
+
+class Factory final : public IClassFactory {
+public:
+    Factory(HRESULT hr, RecordingDispatch* object) : hr_(hr), object_(object) {
+        if (object_) object_->AddRef();
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (!object_) return hr_;
+        return object_->QueryInterface(iid, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+private:
+    ~Factory() {
+        if (object_) object_->Release();
+    }
+    std::atomic<ULONG> refs_{1};
+    HRESULT hr_;
+    RecordingDispatch* object_;
+};
+
+}  // namespace
+
+ComPtr<RecordingDispatch> RecordingDispatch::create() {
+    return ComPtr<RecordingDispatch>::attach(new RecordingDispatch());
+}
+
+AutomationObject RecordingDispatch::handle() { return AutomationObject::fromUnknown(this); }
+
+std::vector<std::string> RecordingDispatch::callsTo(std::string_view name) const {
+    std::vector<std::string> out;
+    const std::string wanted = lower(name);
+    for (const std::string& call : calls_) {
+        const std::size_t space = call.find(' ');
+        const std::size_t paren = call.find('(');
+        if (lower(call.substr(space + 1, paren - space - 1)) == wanted) out.push_back(call);
+    }
+    return out;
+}
+
+std::vector<std::string> RecordingDispatch::names() const {
+    std::vector<std::string> out;
+    for (const std::string& call : calls_) {
+        const std::size_t space = call.find(' ');
+        out.push_back(call.substr(space + 1, call.find('(') - space - 1));
+    }
+    return out;
+}
+
+RecordingDispatch::Answer& RecordingDispatch::answerFor(std::string_view name) { return answers_[lower(name)]; }
+
+void RecordingDispatch::answerText(std::string_view name, std::string_view text) {
+    Answer& answer = answerFor(name);
+    answer.hr = S_OK;
+    const std::wstring wide = widenText(text);
+    VARIANT* v = answer.value.put();
+    v->vt = VT_BSTR;
+    v->bstrVal = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+void RecordingDispatch::answerBytes(std::string_view name, const Bytes& bytes) {
+    Answer& answer = answerFor(name);
+    answer.hr = S_OK;
+    (void)AutomationArg(bytes).toVariant(answer.value);
+}
+
+void RecordingDispatch::answerNumber(std::string_view name, std::int32_t number) {
+    Answer& answer = answerFor(name);
+    answer.hr = S_OK;
+    (void)AutomationArg(number).toVariant(answer.value);
+}
+
+void RecordingDispatch::answerBool(std::string_view name, bool flag) {
+    Answer& answer = answerFor(name);
+    answer.hr = S_OK;
+    (void)AutomationArg(flag).toVariant(answer.value);
+}
+
+void RecordingDispatch::fail(std::string_view name, HRESULT hr) {
+    Answer& answer = answerFor(name);
+    answer.hr = hr;
+    answer.value.reset();
+}
+
+HRESULT RecordingDispatch::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IDispatch) {
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG RecordingDispatch::AddRef() { return ++refs_; }
+
+ULONG RecordingDispatch::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+HRESULT RecordingDispatch::GetTypeInfoCount(UINT* count) {
+    if (count) *count = 0;
+    return S_OK;
+}
+
+HRESULT RecordingDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT RecordingDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids) return E_POINTER;
+    for (UINT i = 0; i < count; ++i) {
+        const std::string name = narrowText(names[i] ? std::wstring_view(names[i]) : std::wstring_view());
+        const std::string key = lower(name);
+        DISPID id = 0;
+        for (std::size_t j = 0; j < idNames_.size(); ++j) {
+            if (lower(idNames_[j]) == key) id = static_cast<DISPID>(j + 1);
+        }
+        if (id == 0) {
+            idNames_.push_back(name);
+            id = static_cast<DISPID>(idNames_.size());
+        } else {
+            idNames_[static_cast<std::size_t>(id - 1)] = name;
+        }
+        ids[i] = id;
+    }
+    return S_OK;
+}
+
+HRESULT RecordingDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                  EXCEPINFO*, UINT*) {
+    if (id < 1 || static_cast<std::size_t>(id) > idNames_.size()) return DISP_E_MEMBERNOTFOUND;
+    const std::string& name = idNames_[static_cast<std::size_t>(id - 1)];
+    std::string entry = kindName(flags) + " " + name + "(";
+    if (params) {
+        // rgvarg holds the arguments last first.
+        for (UINT i = params->cArgs; i > 0; --i) {
+            if (i != params->cArgs) entry += ", ";
+            entry += describe(params->rgvarg[i - 1]);
+        }
+    }
+    entry += ")";
+    calls_.push_back(entry);
+
+    const auto found = answers_.find(lower(name));
+    if (found == answers_.end()) return S_OK;
+    if (FAILED(found->second.hr)) return found->second.hr;
+    if (result) return ::VariantCopy(result, found->second.value.get());
+    return S_OK;
+}
+
+ClassOverride::ClassOverride(std::string_view progId, HRESULT hr) {
+    ComPtr<IClassFactory> factory = ComPtr<IClassFactory>::attach(new Factory(hr, nullptr));
+    registerFactory(progId, factory.get());
+}
+
+ClassOverride::ClassOverride(std::string_view progId, RecordingDispatch* object) {
+    ComPtr<IClassFactory> factory = ComPtr<IClassFactory>::attach(new Factory(S_OK, object));
+    registerFactory(progId, factory.get());
+}
+
+void ClassOverride::registerFactory(std::string_view progId, IClassFactory* factory) {
+    const std::wstring wide = widenText(progId);
+    CLSID clsid{};
+    if (FAILED(::CLSIDFromProgID(wide.c_str(), &clsid))) return;
+    if (FAILED(::CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                       REGCLS_MULTIPLEUSE, &cookie_))) {
+        cookie_ = 0;
+    }
+}
+
+ClassOverride::~ClassOverride() {
+    if (cookie_) ::CoRevokeClassObject(cookie_);
+}
+
+}  // namespace qx::test

@@ -505,8 +505,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data = last["target"].encode("latin-1")
             elif part == "headers":
                 data = "".join("%s: %s\r\n" % (k, v) for k, v in last["headers"]).encode("latin-1")
+            elif part == "text":
+                data = last.get("text", "").encode("utf-8")
             else:
-                return json_reply(400, {"ok": False, "error": "part is body, target or headers"})
+                return json_reply(400, {"ok": False, "error": "part is body, target, headers or text"})
             return Reply(200, data, "application/octet-stream")
         return json_reply(404, {"ok": False, "error": "no such control path"})
 

@@ -47,7 +47,7 @@ std::string describe(const VARIANT& v) {
                                               : std::string());
         case VT_ARRAY | VT_UI1: {
             UniqueVariant copy;
-            if (FAILED(::VariantCopy(copy.put(), &v))) return "UI1[] ?";
+            if (FAILED(::VariantCopy(copy.put(), const_cast<VARIANT*>(&v)))) return "UI1[] ?";
             const Bytes bytes = variantBytes(copy);
             return "UI1[] " + std::to_string(bytes.size()) + " " +
                    quoted(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));

@@ -1,0 +1,410 @@
+// What the HTTP request routine asks of the request object, seen through a
+// recording double passed as the shared request: the calls, their order,
+// their arguments and their kinds. Wine's object ignores or refuses some of
+// them (the proxy, option 4), so the wire cannot show these.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "net/http_request.h"
+#include "tests/support/recording_dispatch.h"
+
+namespace qx {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using test::RecordingDispatch;
+
+constexpr char kUrl[] = "http://example.invalid/path";
+constexpr char kUserAgentLine[] =
+    "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/55.0.2883.87 Safari/537.36";
+
+class HttpRequestCalls : public ::testing::Test {
+protected:
+    HttpRequestCalls() : fake(RecordingDispatch::create()), shared(fake->handle()) {
+        fake->answerBool("WaitForResponse", true);
+    }
+
+    Bytes run(HttpOptions options, std::string_view url = kUrl) {
+        options.sharedRequest = &shared;
+        return HttpRequest(url, options);
+    }
+
+    ComScope com;
+    ComPtr<RecordingDispatch> fake;
+    AutomationObject shared;
+};
+
+TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
+    (void)run({});
+    EXPECT_THAT(fake->calls(),
+                ElementsAre("method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)",
+                            "method Open(BSTR \"GET\", BSTR \"http://example.invalid/path\", BOOL true)",
+                            "method SetRequestHeader(BSTR \"Accept\", BSTR \"*/*\")",
+                            "method SetRequestHeader(BSTR \"Referer\", BSTR \"http://example.invalid/path\")",
+                            "method SetRequestHeader(BSTR \"Accept-Language\", BSTR \"zh-cn\")",
+                            std::string("method SetRequestHeader(BSTR \"User-Agent\", BSTR \"") +
+                                (kUserAgentLine + 12) + "\")",
+                            "method SetRequestHeader(BSTR \"Content-Type\", BSTR \"application/x-www-form-urlencoded\")",
+                            "method Send(BSTR \"\")",
+                            "method WaitForResponse(I4 15)",
+                            "get ResponseBody()",
+                            "method|get GetallResponseHeaders()",
+                            "get Status()"));
+}
+
+struct TimeoutCase {
+    int seconds;
+    std::vector<std::string> setTimeouts;
+    const char* wait;
+};
+
+class HttpRequestTimeouts : public HttpRequestCalls, public ::testing::WithParamInterface<TimeoutCase> {};
+
+TEST_P(HttpRequestTimeouts, SetTimeoutsAndTheBoundOfTheWait) {
+    HttpOptions options;
+    options.timeoutSeconds = GetParam().seconds;
+    (void)run(options);
+    EXPECT_EQ(fake->callsTo("SetTimeouts"), GetParam().setTimeouts);
+    EXPECT_THAT(fake->callsTo("WaitForResponse"), ElementsAre(GetParam().wait));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HttpRequestTimeouts,
+    ::testing::Values(
+        TimeoutCase{0, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}, "method WaitForResponse(I4 15)"},
+        TimeoutCase{-5, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}, "method WaitForResponse(I4 15)"},
+        TimeoutCase{30, {"method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)"}, "method WaitForResponse(I4 30)"},
+        // The object keeps its own timeouts; the wait is still bounded.
+        TimeoutCase{-1, {}, "method WaitForResponse(I4 60)"},
+        // Milliseconds stay within 32 bits.
+        TimeoutCase{3000000, {"method SetTimeouts(I4 2147483000, I4 2147483000, I4 2147483000, I4 2147483000)"},
+                    "method WaitForResponse(I4 2147483)"}));
+
+struct VerbCase {
+    int method;
+    const char* verb;
+};
+
+class HttpRequestVerbs : public HttpRequestCalls, public ::testing::WithParamInterface<VerbCase> {};
+
+TEST_P(HttpRequestVerbs, OpenGetsTheVerbTheUrlAndAsynchronous) {
+    HttpOptions options;
+    options.method = GetParam().method;
+    (void)run(options, "https://host.invalid:8443/a?b=c");
+    EXPECT_THAT(fake->callsTo("Open"), ElementsAre(std::string("method Open(BSTR \"") + GetParam().verb +
+                                                   "\", BSTR \"https://host.invalid:8443/a?b=c\", BOOL true)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(, HttpRequestVerbs,
+                         ::testing::Values(VerbCase{0, "GET"}, VerbCase{1, "POST"}, VerbCase{2, "HEAD"},
+                                           VerbCase{3, "GET"}, VerbCase{-1, "GET"}));
+
+TEST_F(HttpRequestCalls, OptionsAreWrittenAfterOpenAndCertificateChecksStayOnUnlessAsked) {
+    HttpOptions options;
+    options.noRedirect = true;
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 6, I4 0)"));
+
+    fake->clearCalls();
+    options.ignoreCertificateErrors = true;
+    (void)run(options);
+    const std::vector<std::string> names = fake->names();
+    ASSERT_GE(names.size(), 4u);
+    EXPECT_EQ(names[1], "Open");
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 6, I4 0)", "put Option(I4 4, I4 13056)"));
+    EXPECT_EQ(names[2], "Option");
+    EXPECT_EQ(names[3], "Option");
+
+    fake->clearCalls();
+    options.noRedirect = false;
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 4, I4 13056)"));
+
+    fake->clearCalls();
+    (void)run({});
+    EXPECT_THAT(fake->callsTo("Option"), IsEmpty());
+}
+
+TEST_F(HttpRequestCalls, ProxyCallsOnlyWithAProxyAndTheFlagDefaultsToOne) {
+    HttpOptions options;
+    options.proxyUser = "user";
+    options.proxyPassword = "secret";
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("SetProxy"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("SetProxyCredentials"), IsEmpty());
+
+    fake->clearCalls();
+    options.proxy = "proxy.invalid:3128";
+    (void)run(options);
+    EXPECT_THAT(fake->calls()[1], "method SetProxy(I4 2, BSTR \"proxy.invalid:3128\")");
+    EXPECT_THAT(fake->calls()[2], "method SetProxyCredentials(BSTR \"user\", BSTR \"secret\", I4 1)");
+    EXPECT_EQ(fake->calls()[3].rfind("method Open(", 0), 0u);
+
+    for (const std::int32_t flag : {0, 2}) {
+        fake->clearCalls();
+        options.proxyCredentialFlag = flag;
+        (void)run(options);
+        EXPECT_THAT(fake->callsTo("SetProxyCredentials"),
+                    ElementsAre("method SetProxyCredentials(BSTR \"user\", BSTR \"secret\", I4 " +
+                                std::to_string(flag) + ")"));
+    }
+
+    fake->clearCalls();
+    options.proxyUser.clear();
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("SetProxy"), ElementsAre("method SetProxy(I4 2, BSTR \"proxy.invalid:3128\")"));
+    EXPECT_THAT(fake->callsTo("SetProxyCredentials"), IsEmpty());
+}
+
+struct HeaderCase {
+    const char* name;
+    Text block;
+    Text completed;
+    std::vector<std::string> setRequestHeader;
+};
+
+class HttpRequestHeaderBlock : public HttpRequestCalls, public ::testing::WithParamInterface<HeaderCase> {};
+
+std::string header(const char* name, const char* value) {
+    return std::string("method SetRequestHeader(BSTR \"") + name + "\", BSTR \"" + value + "\")";
+}
+
+TEST_P(HttpRequestHeaderBlock, CompletedBlockAndOneSetRequestHeaderPerLine) {
+    Text headers = GetParam().block;
+    HttpOptions options;
+    options.headers = &headers;
+    (void)run(options, "http://u.invalid/");
+    EXPECT_EQ(headers, GetParam().completed);
+    EXPECT_EQ(fake->callsTo("SetRequestHeader"), GetParam().setRequestHeader);
+
+    // The completed block passed again gains nothing.
+    fake->clearCalls();
+    (void)run(options, "http://other.invalid/");
+    EXPECT_EQ(headers, GetParam().completed);
+}
+
+const std::string kReferer = header("Referer", "http://u.invalid/");
+const std::string kAccept = header("Accept", "*/*");
+const std::string kLanguage = header("Accept-Language", "zh-cn");
+const std::string kAgent = header("User-Agent", kUserAgentLine + 12);
+const std::string kForm = header("Content-Type", "application/x-www-form-urlencoded");
+const Text kDefaults = Text("Referer: http://u.invalid/\r\nAccept-Language: zh-cn\r\n") + kUserAgentLine;
+
+INSTANTIATE_TEST_SUITE_P(
+    , HttpRequestHeaderBlock,
+    ::testing::Values(
+        HeaderCase{"Empty", "",
+                   "Accept: */*\r\n" + kDefaults + "\r\nContent-Type: application/x-www-form-urlencoded",
+                   {kAccept, kReferer, kLanguage, kAgent, kForm}},
+        HeaderCase{"JsonContentType", "Content-Type: application/json;charset=UTF-8",
+                   "Content-Type: application/json;charset=UTF-8\r\nAccept: */*\r\n" + kDefaults,
+                   {header("Content-Type", "application/json;charset=UTF-8"), kAccept, kReferer, kLanguage, kAgent}},
+        HeaderCase{"LowerCaseAcceptIsNoAccept", "accept: text/html",
+                   "accept: text/html\r\nAccept: */*\r\n" + kDefaults +
+                       "\r\nContent-Type: application/x-www-form-urlencoded",
+                   {header("accept", "text/html"), kAccept, kReferer, kLanguage, kAgent, kForm}},
+        HeaderCase{"BlankLineMakesNoCall", "X-One: 1\r\n\r\nX-Two: 2",
+                   "X-One: 1\r\n\r\nX-Two: 2\r\nAccept: */*\r\n" + kDefaults +
+                       "\r\nContent-Type: application/x-www-form-urlencoded",
+                   {header("X-One", "1"), header("X-Two", "2"), kAccept, kReferer, kLanguage, kAgent, kForm}},
+        HeaderCase{"LineWithoutColonStillCalls", "garbage",
+                   "garbage\r\nAccept: */*\r\n" + kDefaults + "\r\nContent-Type: application/x-www-form-urlencoded",
+                   {header("", ""), kAccept, kReferer, kLanguage, kAgent, kForm}},
+        // Joined by bare line feeds, the block holds no CR LF: one header.
+        HeaderCase{"NoCrLfIsOneHeader",
+                   "Accept: a\nReferer: r\nAccept-Language: l\nUser-Agent: u\nContent-Type: c",
+                   "Accept: a\nReferer: r\nAccept-Language: l\nUser-Agent: u\nContent-Type: c",
+                   {header("Accept", "a\\nReferer: r\\nAccept-Language: l\\nUser-Agent: u\\nContent-Type: c")}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HttpRequestCalls, CookieHeaderComesFirstAndOnlyWhenThereAreCookies) {
+    Text cookies = "a=1; b=2";
+    HttpOptions options;
+    options.cookies = &cookies;
+    (void)run(options);
+    const std::vector<std::string> headers = fake->callsTo("SetRequestHeader");
+    ASSERT_EQ(headers.size(), 6u);
+    EXPECT_EQ(headers[0], header("Cookie", "a=1; b=2"));
+    EXPECT_EQ(headers[1], kAccept);
+    EXPECT_EQ(cookies, "a=1;b=2");
+
+    fake->clearCalls();
+    cookies.clear();
+    (void)run(options);
+    EXPECT_EQ(fake->callsTo("SetRequestHeader").size(), 5u);
+}
+
+TEST_F(HttpRequestCalls, SendGetsBytesAsAByteArrayAndTextAsAString) {
+    HttpOptions options;
+    options.body = "tex=1&b=2";
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("Send"), ElementsAre("method Send(BSTR \"tex=1&b=2\")"));
+
+    fake->clearCalls();
+    options.bodyBytes = {'a', 0, 'c'};
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("Send"), ElementsAre("method Send(UI1[] 3 \"a\\x00c\")"));
+
+    fake->clearCalls();
+    options.body = "\xD6\xD0";  // GBK text crosses as UTF-16
+    options.bodyBytes.clear();
+    (void)run(options);
+    EXPECT_THAT(fake->callsTo("Send"), ElementsAre("method Send(BSTR \"\xD6\xD0\")"));
+}
+
+TEST_F(HttpRequestCalls, AResponseFillsEveryOutput) {
+    fake->answerBytes("ResponseBody", toBytes("audio"));
+    // Wine's object puts the status line first; Windows does not.
+    fake->answerText("GetAllResponseHeaders",
+                     "HTTP/1.1 404 Not Found\r\nSET-COOKIE: a=1; path=/\r\nset-cookie: b=2\r\n\r\n");
+    fake->answerNumber("Status", 404);
+    Text cookies = "c=3";
+    Text returned = "stale";
+    Text responseHeaders;
+    std::int32_t status = -1;
+    HttpOptions options;
+    options.cookies = &cookies;
+    options.returnedCookies = &returned;
+    options.responseHeaders = &responseHeaders;
+    options.status = &status;
+    EXPECT_EQ(run(options), toBytes("audio"));
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(responseHeaders, "Set-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n");
+    EXPECT_EQ(returned, "a=1;b=2");
+    EXPECT_EQ(cookies, "c=3;a=1;b=2;");
+}
+
+TEST_F(HttpRequestCalls, ANonByteBodyOrNonNumberStatusCountsAsEmpty) {
+    fake->answerText("ResponseBody", "not bytes");
+    fake->answerText("Status", "200");
+    std::int32_t status = -1;
+    HttpOptions options;
+    options.status = &status;
+    EXPECT_TRUE(run(options).empty());
+    EXPECT_EQ(status, 0);
+}
+
+struct NoResponseCase {
+    const char* name;
+    const char* failing;     // member that fails, or
+    bool waitRunsOut;        // WaitForResponse answers false
+    bool aborts;
+};
+
+class HttpRequestNoResponse : public HttpRequestCalls, public ::testing::WithParamInterface<NoResponseCase> {};
+
+TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
+    fake->answerBytes("ResponseBody", toBytes("must not be read"));
+    fake->answerText("GetAllResponseHeaders", "Set-Cookie: x=1\r\n");
+    fake->answerNumber("Status", 200);
+    if (GetParam().failing) fake->fail(GetParam().failing, 0x80072EE2);  // timed out
+    if (GetParam().waitRunsOut) fake->answerBool("WaitForResponse", false);
+
+    Text cookies = "a=1; b=2";
+    Text returned = "old";
+    Text responseHeaders = "old";
+    std::int32_t status = 7;
+    HttpOptions options;
+    options.cookies = &cookies;
+    options.returnedCookies = &returned;
+    options.responseHeaders = &responseHeaders;
+    options.status = &status;
+    EXPECT_TRUE(run(options).empty());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(responseHeaders, "");
+    EXPECT_EQ(returned, "");
+    EXPECT_EQ(cookies, "a=1;b=2");
+    EXPECT_THAT(fake->callsTo("ResponseBody"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("GetallResponseHeaders"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("Status"), IsEmpty());
+    EXPECT_EQ(fake->callsTo("Abort").size(), GetParam().aborts ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, HttpRequestNoResponse,
+                         ::testing::Values(NoResponseCase{"SendFails", "Send", false, false},
+                                           NoResponseCase{"WaitFails", "WaitForResponse", false, true},
+                                           NoResponseCase{"WaitRunsOut", nullptr, true, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HttpRequestCalls, AnEmptySharedObjectGivesTheNoResponseOutcome) {
+    const AutomationObject empty;
+    Text cookies = "a = 1";
+    std::int32_t status = 5;
+    HttpOptions options;
+    options.cookies = &cookies;
+    options.status = &status;
+    options.sharedRequest = &empty;
+    EXPECT_TRUE(HttpRequest(kUrl, options).empty());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(cookies, "a=1");
+}
+
+TEST_F(HttpRequestCalls, AnObjectThatCannotBeCreatedLeavesEveryOutputUntouched) {
+    const test::ClassOverride failing("WinHttp.WinHttpRequest.5.1", E_OUTOFMEMORY);
+    ASSERT_TRUE(failing.active());
+    Text cookies = "a = 1", returned = "r", headers = "", responseHeaders = "h";
+    std::int32_t status = 9;
+    HttpOptions options;
+    options.cookies = &cookies;
+    options.returnedCookies = &returned;
+    options.headers = &headers;
+    options.responseHeaders = &responseHeaders;
+    options.status = &status;
+    EXPECT_TRUE(HttpRequest(kUrl, options).empty());
+    EXPECT_EQ(cookies, "a = 1");
+    EXPECT_EQ(returned, "r");
+    EXPECT_EQ(headers, "");
+    EXPECT_EQ(responseHeaders, "h");
+    EXPECT_EQ(status, 9);
+}
+
+TEST_F(HttpRequestCalls, WithoutASharedObjectItCreatesOneAndReleasesIt) {
+    const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
+    ASSERT_TRUE(standIn.active());
+    fake->AddRef();
+    const ULONG before = fake->Release();
+    (void)HttpRequest(kUrl, {});
+    EXPECT_EQ(fake->callsTo("Open").size(), 1u);
+    fake->AddRef();
+    EXPECT_EQ(fake->Release(), before);
+}
+
+// The routine enters COM itself and leaves it again before it returns, also
+// on the early return when the object cannot be created.
+TEST(HttpRequestCom, EntersAndLeavesComAroundEachCall) {
+    ComPtr<RecordingDispatch> fake = RecordingDispatch::create();
+    const AutomationObject shared = fake->handle();
+    HRESULT again = E_FAIL;
+    std::thread worker([&] {
+        HttpOptions options;
+        options.sharedRequest = &shared;
+        (void)HttpRequest(kUrl, options);
+        again = ::CoInitialize(nullptr);  // S_OK: the routine left no COM behind
+        if (SUCCEEDED(again)) ::CoUninitialize();
+    });
+    worker.join();
+    EXPECT_EQ(again, S_OK);
+    EXPECT_EQ(fake->callsTo("Open").size(), 1u);
+
+    HRESULT afterFailure = E_FAIL;
+    std::thread failing([&] {
+        if (FAILED(::CoInitialize(nullptr))) return;
+        {
+            const test::ClassOverride cannot("WinHttp.WinHttpRequest.5.1", E_OUTOFMEMORY);
+            (void)HttpRequest(kUrl, {});
+        }
+        ::CoUninitialize();
+        afterFailure = ::CoInitialize(nullptr);
+        if (SUCCEEDED(afterFailure)) ::CoUninitialize();
+    });
+    failing.join();
+    EXPECT_EQ(afterFailure, S_OK);
+}
+
+}  // namespace
+}  // namespace qx

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <ostream>
 #include <string>
 
 namespace qx {
@@ -16,6 +17,8 @@ struct SecondsCase {
     StampTime time;
     std::int64_t seconds;
 };
+
+void PrintTo(const SecondsCase& c, std::ostream* os) { *os << c.name; }
 
 class StampSecondsTest : public ::testing::TestWithParam<SecondsCase> {};
 

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/support/test_server.h"
@@ -24,6 +25,8 @@ struct TexCase {
     Text text;
     Text tex;
 };
+
+void PrintTo(const TexCase& c, std::ostream* os) { *os << c.name; }
 
 class SynthesisFormTex : public ::testing::TestWithParam<TexCase> {};
 
@@ -64,6 +67,8 @@ struct KeyCase {
     Text key;
     Text encoded;
 };
+
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.name; }
 
 class TokenUrlKeys : public ::testing::TestWithParam<KeyCase> {};
 
@@ -169,6 +174,8 @@ struct RefusalCase {
     const char* name;
     Reply reply;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 class ServiceRefusal : public ServiceWire, public ::testing::WithParamInterface<RefusalCase> {};
 

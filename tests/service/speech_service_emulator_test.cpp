@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <ostream>
 #include <string>
 
 #include "service/speech_service_client.h"
@@ -161,6 +162,8 @@ struct FaultCase {
     std::size_t size;  // the result's size: 5 for the marker
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+
 class ServiceEmulatorFault : public ServiceEmulator, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(ServiceEmulatorFault, SynthesisResult) {
@@ -169,7 +172,9 @@ TEST_P(ServiceEmulatorFault, SynthesisResult) {
     ASSERT_EQ(control("{\"fault\": \"" + std::string(GetParam().fault) + "\"}"), 200);
     const Bytes result = client().synthesize(accessToken, kHello, "5", "5", "9", "0");
     EXPECT_EQ(result.size(), GetParam().size);
-    if (GetParam().size == 5) EXPECT_EQ(toText(result), "Large");
+    if (GetParam().size == 5) {
+        EXPECT_EQ(toText(result), "Large");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

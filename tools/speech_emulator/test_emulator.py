@@ -225,6 +225,7 @@ class SynthesisEndpoint(EmulatorTest):
         self.emu.synth("a b")
         entries = json.loads(self.emu.http("GET", "/_control/requests?endpoint=synth")[2])
         self.assertEqual(entries[-1]["text"], "a b")
+        self.assertEqual(self.emu.http("GET", "/_control/last?endpoint=synth&part=text")[2], b"a b")
 
     def test_bad_forms_get_short_json_errors(self):
         cases = {

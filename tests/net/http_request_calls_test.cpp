@@ -83,7 +83,11 @@ INSTANTIATE_TEST_SUITE_P(
         TimeoutCase{-1, {}, "method WaitForResponse(I4 60)"},
         // Milliseconds stay within 32 bits.
         TimeoutCase{3000000, {"method SetTimeouts(I4 2147483000, I4 2147483000, I4 2147483000, I4 2147483000)"},
-                    "method WaitForResponse(I4 2147483)"}));
+                    "method WaitForResponse(I4 2147483)"}),
+    [](const auto& info) {
+        const int s = info.param.seconds;
+        return (s < 0 ? "Minus" + std::to_string(-s) : std::to_string(s)) + "Seconds";
+    });
 
 struct VerbCase {
     int method;
@@ -102,7 +106,11 @@ TEST_P(HttpRequestVerbs, OpenGetsTheVerbTheUrlAndAsynchronous) {
 
 INSTANTIATE_TEST_SUITE_P(, HttpRequestVerbs,
                          ::testing::Values(VerbCase{0, "GET"}, VerbCase{1, "POST"}, VerbCase{2, "HEAD"},
-                                           VerbCase{3, "GET"}, VerbCase{-1, "GET"}));
+                                           VerbCase{3, "GET"}, VerbCase{-1, "GET"}),
+                         [](const auto& info) {
+                             const int m = info.param.method;
+                             return "Method" + (m < 0 ? "Minus" + std::to_string(-m) : std::to_string(m));
+                         });
 
 TEST_F(HttpRequestCalls, OptionsAreWrittenAfterOpenAndCertificateChecksStayOnUnlessAsked) {
     HttpOptions options;

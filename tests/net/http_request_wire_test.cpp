@@ -85,7 +85,11 @@ TEST_P(HttpRequestWireVerbs, MethodNumberPicksTheVerb) {
 
 INSTANTIATE_TEST_SUITE_P(, HttpRequestWireVerbs,
                          ::testing::Values(VerbCase{0, "GET"}, VerbCase{1, "POST"}, VerbCase{2, "HEAD"},
-                                           VerbCase{3, "GET"}, VerbCase{-1, "GET"}));
+                                           VerbCase{3, "GET"}, VerbCase{-1, "GET"}),
+                         [](const auto& info) {
+                             const int m = info.param.method;
+                             return "Method" + (m < 0 ? "Minus" + std::to_string(-m) : std::to_string(m));
+                         });
 
 TEST_F(HttpRequestWire, TheCompletedHeaderBlockArrivesInOrder) {
     const Endpoint e = endpoint({Reply{}.withBody("ok")});
@@ -352,9 +356,11 @@ TEST_F(HttpRequestWire, HttpsWithAnUntrustedCertificateFails) {
     HttpOptions options = out.options();
     options.timeoutSeconds = 5;
     expectNoResponse(HttpRequest(e.url("/oauth/2.0/token?client_secret=k"), options), out);
+    // The client completes the TLS handshake and judges the certificate
+    // afterwards, so the server sees a connection but never a request.
     const test::ServerLog log = e.log();
-    EXPECT_TRUE(log.requests.empty());  // the secret never reached the impostor
-    EXPECT_GE(log.handshakeFailures, 1);
+    EXPECT_GE(log.connections, 1);
+    EXPECT_TRUE(log.requests.empty());  // the secret in the URL never reached the impostor
 }
 
 TEST_F(HttpRequestWire, ASharedObjectCarriesTwoRequestsAndStaysUsable) {

@@ -77,6 +77,12 @@ class Request:
     def path(self):
         return self.target.split("?", 1)[0]
 
+    def wants_close(self):
+        connection = (self.header("Connection") or "").lower()
+        if self.line.endswith("HTTP/1.0"):
+            return "keep-alive" not in connection
+        return "close" in connection
+
     def header(self, name):
         """The value of the first header of that name (any case), or None."""
         for line in self.headers:
@@ -251,7 +257,7 @@ class Endpoint:
             self._hold(float(response.get("hold", DEFAULT_HOLD)))
             return False
         conn.sendall(head.encode("latin-1") + send_body)
-        return not close
+        return not (close or request.wants_close())
 
     def record(self, connection, line, headers, body):
         with self.lock:

@@ -1,0 +1,112 @@
+#include "service/speech_service_client.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "build_config.h"
+#include "net/http_request.h"
+#include "text/encoding.h"
+
+namespace qx {
+namespace {
+
+constexpr std::string_view kDefaultTokenUrl = "https://" QX_TOKEN_HOST "/oauth/2.0/token";
+constexpr std::string_view kDefaultSynthesisUrl = "http://" QX_SYNTHESIS_HOST "/text2audio";
+constexpr int kTimeoutSeconds = 30;
+constexpr int kPost = 1;
+constexpr std::int32_t kStatusOk = 200;
+
+bool unreserved(std::uint8_t c) noexcept {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+}  // namespace
+
+SpeechServiceClient::SpeechServiceClient()
+    : SpeechServiceClient(std::string(kDefaultTokenUrl), std::string(kDefaultSynthesisUrl)) {}
+
+SpeechServiceClient::SpeechServiceClient(std::string tokenUrl, std::string synthesisUrl)
+    : tokenUrl_(std::move(tokenUrl)), synthesisUrl_(std::move(synthesisUrl)) {}
+
+SpeechServiceClient::~SpeechServiceClient() = default;
+
+std::unique_ptr<SpeechServiceClient> SpeechServiceClient::clone() const {
+    return std::make_unique<SpeechServiceClient>(tokenUrl_, synthesisUrl_);
+}
+
+Text encodeQueryValue(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    Text out;
+    for (const std::uint8_t c : textToUtf8(text)) {
+        if (unreserved(c)) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey) {
+    // The keys are encoded: a key holding "&", "#", "+", "%" or a space
+    // would otherwise split or corrupt the query. Ordinary keys are made of
+    // unreserved characters only and go out exactly as typed.
+    Text url(tokenUrl);
+    url += "?grant_type=client_credentials&client_secret=";
+    url += encodeQueryValue(secretKey);
+    url += "&client_id=";
+    url += encodeQueryValue(apiKey);
+    return url;
+}
+
+Text synthesisForm(std::string_view token, std::string_view text, std::string_view speed, std::string_view pitch,
+                   std::string_view volume, std::string_view speaker) {
+    // The service decodes tex twice, so it is encoded twice: each UTF-8 byte
+    // becomes nine characters, a space "%2B".
+    const Text tex = urlEncodeText(urlEncodeText(text));
+    Text form = "lan=zh&ctp=1&cuid=abcdxxx&tok=";
+    form += token;
+    form += "&tex=";
+    form += tex;
+    form += "&vol=";
+    form += volume;
+    form += "&per=";
+    form += speaker;
+    form += "&spd=";
+    form += speed;
+    form += "&pit=";
+    form += pitch;
+    form += "&aue=3";
+    return form;
+}
+
+Text SpeechServiceClient::requestToken(std::string_view secretKey, std::string_view apiKey) const {
+    // Our own content type, so the routine adds none of its own.
+    Text headers = "Content-Type: application/json;charset=UTF-8";
+    HttpOptions options;
+    options.method = kPost;
+    options.headers = &headers;
+    options.timeoutSeconds = kTimeoutSeconds;
+    return toText(HttpRequest(tokenRequestUrl(tokenUrl_, secretKey, apiKey), options));
+}
+
+Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view text, std::string_view speed,
+                                      std::string_view pitch, std::string_view volume,
+                                      std::string_view speaker) const {
+    std::int32_t status = 0;
+    HttpOptions options;
+    options.method = kPost;
+    options.body = synthesisForm(token, text, speed, pitch, volume, speaker);
+    options.status = &status;
+    options.timeoutSeconds = kTimeoutSeconds;
+    Bytes reply = HttpRequest(synthesisUrl_, options);
+    // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
+    // longer than 500 bytes, and saved as an MP3 it would pass for success.
+    if (status != kStatusOk || reply.size() < kMinimumAudioBytes) return toBytes(kRefusalMarker);
+    return reply;
+}
+
+}  // namespace qx

@@ -1,0 +1,54 @@
+#pragma once
+// The program's two operations on the online speech service: an OAuth access
+// token by the client-credentials grant, and MP3 audio for a text.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "text/text.h"
+
+namespace qx {
+
+// Returned by synthesize in place of audio (audio is never shorter than 500 bytes).
+inline constexpr std::string_view kRefusalMarker = "Large";
+inline constexpr std::size_t kMinimumAudioBytes = 500;
+
+class SpeechServiceClient {
+public:
+    // The endpoints of the build configuration (QX_TOKEN_HOST, QX_SYNTHESIS_HOST).
+    SpeechServiceClient();
+    // Other endpoints: the full token URL without its query, and the full synthesis URL.
+    SpeechServiceClient(std::string tokenUrl, std::string synthesisUrl);
+
+    virtual ~SpeechServiceClient();
+    // A new client with the same endpoints.
+    [[nodiscard]] virtual std::unique_ptr<SpeechServiceClient> clone() const;
+    // The token endpoint's reply body as text (up to its first zero byte);
+    // empty when nothing came back. The caller reads the JSON.
+    [[nodiscard]] virtual Text requestToken(std::string_view secretKey, std::string_view apiKey) const;
+    // The audio, or the refusal marker for any reply that is not audio.
+    [[nodiscard]] virtual Bytes synthesize(std::string_view token, std::string_view text, std::string_view speed,
+                                           std::string_view pitch, std::string_view volume,
+                                           std::string_view speaker) const;
+
+    [[nodiscard]] const std::string& tokenUrl() const noexcept { return tokenUrl_; }
+    [[nodiscard]] const std::string& synthesisUrl() const noexcept { return synthesisUrl_; }
+
+private:
+    std::string tokenUrl_;
+    std::string synthesisUrl_;
+};
+
+// A query value: the text as UTF-8, every byte percent-encoded except the
+// unreserved A-Z a-z 0-9 - . _ ~ (a space is "%20").
+[[nodiscard]] Text encodeQueryValue(std::string_view text);
+
+// The token request's URL for the endpoint.
+[[nodiscard]] Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey);
+
+// The synthesis form body; the text goes through urlEncodeText twice.
+[[nodiscard]] Text synthesisForm(std::string_view token, std::string_view text, std::string_view speed,
+                                 std::string_view pitch, std::string_view volume, std::string_view speaker);
+
+}  // namespace qx

@@ -13,6 +13,7 @@ import json
 import os
 import shutil
 import subprocess
+import tempfile
 import time
 from pathlib import Path
 
@@ -146,13 +147,21 @@ class App:
 
     def driver(self, *args, check=True, timeout=60):
         cmd = [str(WINE_RUN), str(UIDRIVER), "--exe", windows_path(self.exe), *map(driver_argument, args)]
-        result = subprocess.run(cmd, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout,
-                                env=self.env())
-        if check and result.returncode != 0:
-            raise DriverError(f"uidriver {' '.join(map(str, args))}: exit {result.returncode}: "
-                              f"{result.stderr.decode('utf-8', 'replace').strip()}")
-        self.last_status = result.returncode
-        return result.stdout.decode("utf-8")
+        # Files, not pipes: a Wine process that the driver's call happens to
+        # start (the virtual desktop's explorer.exe, on the first call after
+        # the wineserver started) inherits its output and would hold a pipe
+        # open for as long as it runs.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            status = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout,
+                                    env=self.env()).returncode
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+        if check and status != 0:
+            raise DriverError(f"uidriver {' '.join(map(str, args))}: exit {status}: "
+                              f"{stderr.decode('utf-8', 'replace').strip()}")
+        self.last_status = status
+        return stdout.decode("utf-8")
 
     def text(self, item):
         return self.driver("text", item)

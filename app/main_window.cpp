@@ -1,0 +1,281 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+#include <ocidl.h>
+#include <olectl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "app/control_text.h"
+#include "app/settings_file.h"
+#include "app/window_tables.h"
+#include "build_config.h"
+#include "job/synthesis_job.h"
+#include "resources/resource.h"
+#include "text/encoding.h"
+
+namespace qx {
+
+namespace {
+
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kRed = RGB(255, 0, 0);
+
+constexpr wchar_t kDocumentationPath[] = L"/ai-doc/SPEECH/qknh9i8ed";
+
+DWORD WINAPI runSynthesisJob(void*) {
+    SynthesisJob::run();
+    return 0;
+}
+
+void addListItem(HWND list, const std::wstring& text) {
+    ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void selectListItem(HWND list, int index) { ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
+
+// The window's small icon from the ICO file carried as raw data. Null when
+// any step fails.
+UniqueHicon loadSmallIcon() {
+    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_SMALL_ICON), RT_RCDATA);
+    if (!resource) return {};
+    const DWORD size = ::SizeofResource(nullptr, resource);
+    HGLOBAL loaded = ::LoadResource(nullptr, resource);
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    if (!bytes || size == 0) return {};
+
+    UniqueHglobal block(::GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!block) return {};
+    void* target = ::GlobalLock(block.get());
+    if (!target) return {};
+    std::memcpy(target, bytes, size);
+    ::GlobalUnlock(block.get());
+
+    ComPtr<IStream> stream;
+    if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, stream.put()))) return {};
+    (void)block.release();  // the stream frees it now
+
+    ComPtr<IPicture> picture;
+    if (FAILED(::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, IID_IPicture, picture.putVoid())))
+        return {};
+    SHORT type = PICTYPE_NONE;
+    OLE_HANDLE handle = 0;
+    if (FAILED(picture->get_Type(&type)) || type != PICTYPE_ICON || FAILED(picture->get_Handle(&handle)))
+        return {};
+    // The picture destroys its own handle when it is released.
+    return UniqueHicon(::CopyIcon(reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle))));
+}
+
+}  // namespace
+
+void MainWindow::run() noexcept {
+    ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, &MainWindow::dialogProc,
+                      reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK MainWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<MainWindow*>(lParam);
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        self->window_ = window;
+        self->onCreated();
+        return TRUE;  // the dialog manager focuses the first tab stop
+    }
+    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+    return self ? self->handleMessage(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int code = HIWORD(wParam);
+        if (id == IDC_SAVE && code == BN_CLICKED) {
+            onSaveClicked();
+        } else if (id == IDC_START && code == BN_CLICKED) {
+            onStartClicked();
+        } else if (id == IDC_CONTENT && code == EN_CHANGE) {
+            onContentChanged();
+        } else if (id != IDOK && id != IDCANCEL) {
+            return FALSE;
+        }
+        // Enter and Esc arrive as IDOK and IDCANCEL; the window has no OK or
+        // Cancel, so they do nothing.
+        return TRUE;
+    }
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header && header->idFrom == IDC_DOC_LINK && header->code == NM_CLICK) {
+            onLinkClicked();
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_SYSCOMMAND:
+        // The close box, the system menu's Close and Alt+F4.
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            ::EndDialog(window_, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        // A multi-line edit box in a dialog turns Esc into WM_CLOSE to its
+        // parent; closing is SC_CLOSE's job, so this is swallowed.
+        return TRUE;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSTATIC:
+        return controlColours(message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR MainWindow::controlColours(UINT message, HDC dc, HWND control) const {
+    const Controls& c = controls_;
+    const bool whiteBox = control == c.content || control == c.secretKey || control == c.apiKey ||
+                          control == c.speed || control == c.pitch || control == c.volume || control == c.speaker;
+    // The drop-down part of a list is a window of its own; it is the only
+    // list box in this window.
+    if (whiteBox || message == WM_CTLCOLORLISTBOX) {
+        ::SetTextColor(dc, kBlack);
+        ::SetBkColor(dc, kWhite);
+        return reinterpret_cast<INT_PTR>(::GetStockObject(WHITE_BRUSH));
+    }
+    if (control == c.counter || control == c.forceToken) {
+        ::SetTextColor(dc, control == c.counter ? kRed : kBlack);
+        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    return FALSE;
+}
+
+void MainWindow::onCreated() {
+    bindControls();
+    setUpCounter();
+    setDocumentationUrl();
+    setSmallIcon();
+    readSettings();
+    state_.speakerNumbers = speakerNumberTable();
+    fillLists();
+    state_.mainWindow = window_;
+}
+
+void MainWindow::bindControls() {
+    auto item = [this](int id) { return ::GetDlgItem(window_, id); };
+    Controls& c = controls_;
+    c.content = item(IDC_CONTENT);
+    c.secretKey = item(IDC_SECRET_KEY);
+    c.apiKey = item(IDC_API_KEY);
+    c.save = item(IDC_SAVE);
+    c.start = item(IDC_START);
+    c.link = item(IDC_DOC_LINK);
+    c.forceToken = item(IDC_FORCE_TOKEN);
+    c.speed = item(IDC_SPEED);
+    c.pitch = item(IDC_PITCH);
+    c.volume = item(IDC_VOLUME);
+    c.speaker = item(IDC_SPEAKER);
+    c.counter = item(IDC_COUNTER);
+}
+
+void MainWindow::setUpCounter() {
+    ::InvalidateRect(controls_.counter, nullptr, TRUE);  // red from the next paint on
+    counterFont_.reset(::CreateFontW(15, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
+    ::SendMessageW(controls_.counter, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont_.get()), TRUE);
+}
+
+void MainWindow::setDocumentationUrl() {
+    const std::wstring url = L"https://" + widenText(QX_DOC_HOST) + kDocumentationPath;
+    LITEM item{};
+    item.mask = LIF_ITEMINDEX | LIF_URL;
+    item.iLink = 0;
+    // The control's URL field holds L_MAX_URL_LENGTH units, terminator included.
+    const std::size_t units = std::min<std::size_t>(url.size(), L_MAX_URL_LENGTH - 1);
+    std::wmemcpy(item.szUrl, url.data(), units);
+    item.szUrl[units] = L'\0';
+    ::SendMessageW(controls_.link, LM_SETITEM, 0, reinterpret_cast<LPARAM>(&item));
+}
+
+void MainWindow::setSmallIcon() {
+    smallIcon_ = loadSmallIcon();
+    ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+}
+
+void MainWindow::readSettings() {
+    state_.settingsPath = SettingsFile::locate();
+    const SettingsFile settings(state_.settingsPath);
+    setWindowText(controls_.apiKey, settings.readKey("AK"));
+    setWindowText(controls_.secretKey, settings.readKey("SK"));
+    state_.setAccessToken(settings.readKey("AT"));
+}
+
+void MainWindow::fillLists() {
+    for (int n = 1; n <= kSpeedItems; ++n) {
+        const std::wstring text = numberItemText(n - 1.0);
+        addListItem(controls_.speed, text);
+        addListItem(controls_.pitch, text);
+    }
+    selectListItem(controls_.speed, kSpeedSelection);
+    selectListItem(controls_.pitch, kPitchSelection);
+
+    for (int n = 1; n <= kVolumeItems; ++n) addListItem(controls_.volume, numberItemText(n - 1.0));
+    selectListItem(controls_.volume, kVolumeSelection);
+
+    std::vector<std::wstring> displayNames;
+    displayNames.reserve(kSpeakers.size());
+    for (const Speaker& speaker : kSpeakers) displayNames.emplace_back(speaker.displayName);
+    for (const std::wstring& name : displayNames) addListItem(controls_.speaker, name);
+    selectListItem(controls_.speaker, kSpeakerSelection);
+}
+
+void MainWindow::onContentChanged() {
+    const std::size_t bytes = windowText(controls_.content).size();
+    ::SetWindowTextW(controls_.counter, counterText(bytes).c_str());
+}
+
+void MainWindow::onSaveClicked() {
+    const SettingsFile settings(state_.settingsPath);
+    settings.writeKey("AK", windowText(controls_.apiKey));
+    settings.writeKey("SK", windowText(controls_.secretKey));
+}
+
+void MainWindow::onStartClicked() {
+    // Exact comparison with the empty text: keys of spaces count as present.
+    if (windowText(controls_.secretKey).empty()) return askForKeys(controls_.secretKey);
+    if (windowText(controls_.apiKey).empty()) return askForKeys(controls_.apiKey);
+
+    // A disabled control cannot keep the focus; leave the keyboard usable.
+    if (::GetFocus() == controls_.start)
+        ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(controls_.content), TRUE);
+    ::EnableWindow(controls_.start, FALSE);
+    UniqueHandle thread(::CreateThread(nullptr, 0, &runSynthesisJob, nullptr, 0, nullptr));
+    // No job, so nothing would ever enable the button again.
+    if (!thread) ::EnableWindow(controls_.start, TRUE);
+}
+
+// The typed text stays where it is; the user is told and taken to the box
+// that needs filling.
+void MainWindow::askForKeys(HWND emptyBox) {
+    ::MessageBoxW(window_, L"请输入 Secret Key 和 API Key", L"提示", MB_OK);
+    ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(emptyBox), TRUE);
+}
+
+void MainWindow::onLinkClicked() {
+    LITEM item{};
+    item.mask = LIF_ITEMINDEX | LIF_URL;
+    item.iLink = 0;
+    if (!::SendMessageW(controls_.link, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item))) return;
+    item.szUrl[L_MAX_URL_LENGTH - 1] = L'\0';
+    if (item.szUrl[0] == L'\0') return;
+    // The shell may hand the address to COM-based handlers.
+    const ComScope com;
+    ::ShellExecuteW(window_, L"open", item.szUrl, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace qx

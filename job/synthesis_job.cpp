@@ -1,0 +1,7 @@
+#include "job/synthesis_job.h"
+
+namespace qx {
+
+void SynthesisJob::run() noexcept {}
+
+}  // namespace qx

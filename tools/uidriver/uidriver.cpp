@@ -26,8 +26,13 @@
 //   link-click ID           click link item 0 of a SysLink control
 //   close                   close the window as its close box does
 //   wait-closed             wait until the window is gone
+//   acp                     print this process's ANSI code page (what Wine gives a
+//                           program started in the same environment)
 //   launch EXE [ARG...]     start EXE, wait until its window is ready, print the
-//                           milliseconds from process creation to ready, then its pid
+//                           milliseconds from process creation to ready, then its pid.
+//                           Under Wine the program keeps this driver's host output
+//                           descriptors open while it runs: send the output to a
+//                           file, not a pipe that someone reads to its end.
 //
 // VALUE and TEXT may be given as "hex:<UTF-8 bytes in hex>" (for shells and
 // locales that cannot pass Chinese text on a command line).
@@ -459,8 +464,9 @@ int commandLaunch(Options options, const std::vector<std::wstring>& args) {
     LARGE_INTEGER frequency, begin, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&begin);
-    if (!::CreateProcessW(args[0].c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          directory.c_str(), &startup, &process)) {
+    const BOOL started = ::CreateProcessW(args[0].c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, directory.c_str(), &startup, &process);
+    if (!started) {
         fail(L"cannot start " + args[0]);
         return kExitFailed;
     }
@@ -508,6 +514,10 @@ int run(std::vector<std::wstring> args) {
     const std::vector<std::wstring> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
 
     if (command == L"launch") return commandLaunch(options, rest);
+    if (command == L"acp") {
+        writeStdout(std::to_string(::GetACP()) + "\n");
+        return kExitOk;
+    }
     if (command == L"exists") {
         writeStdout(findMainWindow(options) ? "1\n" : "0\n");
         return kExitOk;

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""Checks the built QXtts.exe itself: a 32-bit GUI PE that needs only DLLs
+that Windows ships, carrying dialog template 1000 as the window needs it, icon
+group 100 and the same ICO as raw data, the version block and the manifest.
+
+Usage: check_executable.py <QXtts.exe> <app.ico> <windres>
+"""
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+EXE, ICO, WINDRES = (Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]) if len(sys.argv) == 4 else (None,) * 3
+CAPTION = "Vorin语音在线合成"
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll",
+               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll"}
+
+WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_VSCROLL = 0x40000000, 0x10000000, 0x00010000, 0x00200000
+SS_LEFT, SS_RIGHT, SS_CENTERIMAGE = 0x0, 0x2, 0x200
+ES_CENTER, ES_MULTILINE, ES_AUTOVSCROLL, ES_AUTOHSCROLL, ES_WANTRETURN = 0x1, 0x4, 0x40, 0x80, 0x1000
+BS_PUSHBUTTON, BS_AUTOCHECKBOX, CBS_DROPDOWNLIST, LWS_TRANSPARENT = 0x0, 0x3, 0x3, 0x1
+WS_EX_CLIENTEDGE = 0x200
+BUTTON, EDIT, STATIC, COMBOBOX = "button", "edit", "static", "combobox"
+ATOMS = {0x80: BUTTON, 0x81: EDIT, 0x82: STATIC, 0x85: COMBOBOX}
+
+BASE = WS_CHILD | WS_VISIBLE
+CAPTION_LEFT = BASE | SS_LEFT | SS_CENTERIMAGE
+LIST = BASE | CBS_DROPDOWNLIST | WS_TABSTOP
+# id, class, text, (x, y, cx, cy), style, extended style; in template order.
+CONTROLS = [
+    (1002, EDIT, "", (6, 6, 588, 192), BASE | ES_MULTILINE | WS_VSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE),
+    (1003, STATIC, "Secret Key:", (3, 241, 45, 12), BASE | SS_RIGHT | SS_CENTERIMAGE, 0),
+    (1004, STATIC, "API Key:", (3, 256, 45, 12), BASE | SS_RIGHT | SS_CENTERIMAGE, 0),
+    (1005, "syslink", "<a>点击这里查看：如何获取 API Key 和 Secret Key</a>", (36, 225, 178, 12),
+     BASE | LWS_TRANSPARENT, 0),
+    (1006, EDIT, "", (54, 240, 198, 12), BASE | ES_CENTER | WS_TABSTOP, WS_EX_CLIENTEDGE),
+    (1007, EDIT, "", (54, 255, 198, 12), BASE | ES_CENTER | WS_TABSTOP, WS_EX_CLIENTEDGE),
+    (1008, BUTTON, "保存配置", (255, 240, 39, 27), BASE | BS_PUSHBUTTON | WS_TABSTOP, 0),
+    (1010, BUTTON, "开始合成", (354, 240, 240, 27), BASE | BS_PUSHBUTTON | WS_TABSTOP, 0),
+    (1012, BUTTON, "重新获取VorinAccessToken（鉴权认证，每个月获取一次即可）", (357, 225, 228, 9),
+     BASE | BS_AUTOCHECKBOX | WS_TABSTOP, 0),
+    (1001, STATIC, "语速：", (12, 204, 27, 12), CAPTION_LEFT, 0),
+    (1009, COMBOBOX, "", (42, 204, 33, 75), LIST, 0),
+    (1011, COMBOBOX, "", (132, 204, 33, 75), LIST, 0),
+    (1013, STATIC, "音调：", (102, 204, 27, 12), CAPTION_LEFT, 0),
+    (1014, COMBOBOX, "", (225, 204, 33, 75), LIST, 0),
+    (1015, STATIC, "音量：", (195, 204, 27, 12), CAPTION_LEFT, 0),
+    (1016, COMBOBOX, "", (321, 204, 90, 75), LIST, 0),
+    (1017, STATIC, "发音人：", (291, 204, 27, 12), CAPTION_LEFT, 0),
+    (1018, STATIC, "长度限制1024，当前：46", (420, 204, 165, 12), CAPTION_LEFT, 0),
+]
+
+
+def read_sz_or_ord(data, pos):
+    """A resource name, class or title: 0xFFFF + ordinal, or a UTF-16 string."""
+    (first,) = struct.unpack_from("<H", data, pos)
+    if first == 0xFFFF:
+        return struct.unpack_from("<H", data, pos + 2)[0], pos + 4
+    end = pos
+    while struct.unpack_from("<H", data, end)[0] != 0:
+        end += 2
+    return data[pos:end].decode("utf-16-le"), end + 2
+
+
+def align(pos, n=4):
+    return (pos + n - 1) // n * n
+
+
+def resources(exe):
+    """{(type, name): data} of the executable, through windres's .res output."""
+    with tempfile.TemporaryDirectory() as tmp:
+        res = Path(tmp) / "out.res"
+        subprocess.run([WINDRES, "-J", "coff", "-i", str(exe), "-O", "res", "-o", str(res)], check=True)
+        data = res.read_bytes()
+    found, pos = {}, 0
+    while pos < len(data):
+        size, header = struct.unpack_from("<II", data, pos)
+        rtype, p = read_sz_or_ord(data, pos + 8)
+        name, p = read_sz_or_ord(data, p)
+        body = pos + header
+        if size:
+            found[(rtype, name)] = data[body:body + size]
+        pos = align(body + size)
+    return found
+
+
+def parse_dialog(data):
+    ver, sig, _help, exstyle, style, count, x, y, cx, cy = struct.unpack_from("<HHIIIHhhhh", data, 0)
+    assert (ver, sig) == (1, 0xFFFF), "not a DIALOGEX template"
+    menu, p = read_sz_or_ord(data, 26)
+    cls, p = read_sz_or_ord(data, p)
+    title, p = read_sz_or_ord(data, p)
+    points, weight, italic, charset = struct.unpack_from("<HHBB", data, p)
+    face, p = read_sz_or_ord(data, p + 6)
+    items = []
+    for _ in range(count):
+        p = align(p)
+        _help, ex, st, ix, iy, icx, icy, iid = struct.unpack_from("<IIIhhhhI", data, p)
+        icls, p = read_sz_or_ord(data, p + 24)
+        text, p = read_sz_or_ord(data, p)
+        (extra,) = struct.unpack_from("<H", data, p)
+        p += 2 + extra
+        icls = ATOMS.get(icls, icls) if isinstance(icls, int) else icls.lower()  # either form is valid
+        items.append((iid, icls, text, (ix, iy, icx, icy), st, ex))
+    return dict(exstyle=exstyle, style=style, rect=(x, y, cx, cy), menu=menu, cls=cls, title=title,
+                points=points, face=face, items=items)
+
+
+class Executable(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.exe = EXE.read_bytes()
+        cls.res = resources(EXE)
+        cls.ico = ICO.read_bytes()
+
+    def testIsA32BitGuiProgram(self):
+        (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
+        self.assertEqual(self.exe[pe:pe + 4], b"PE\0\0")
+        (machine,) = struct.unpack_from("<H", self.exe, pe + 4)
+        magic, = struct.unpack_from("<H", self.exe, pe + 24)
+        (subsystem,) = struct.unpack_from("<H", self.exe, pe + 24 + 68)
+        self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 2))  # i386, PE32, GUI
+
+    def testNeedsOnlySystemDlls(self):
+        out = subprocess.run([WINDRES.replace("windres", "objdump"), "-p", str(EXE)], check=True,
+                             capture_output=True, text=True).stdout
+        dlls = {line.split(":", 1)[1].strip().lower() for line in out.splitlines() if "DLL Name:" in line}
+        self.assertTrue(dlls, "no imports found")
+        self.assertLessEqual(dlls, SYSTEM_DLLS)
+
+    def testDialogTemplate(self):
+        d = parse_dialog(self.res[(5, 1000)])
+        DS_SETFONT, DS_CENTER, WS_CAPTION, WS_SYSMENU, WS_MINIMIZEBOX = 0x40, 0x800, 0xC00000, 0x80000, 0x20000
+        self.assertEqual(d["style"], WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_SETFONT)
+        self.assertEqual(d["rect"], (0, 0, 600, 280))
+        self.assertEqual((d["title"], d["face"], d["points"]), (CAPTION, "MS Sans Serif", 9))
+        self.assertEqual(d["items"], CONTROLS)
+        content = d["items"][0]
+        self.assertFalse(content[4] & (ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN))
+
+    def testIconGroupAndSmallIconDataAreTheSameIco(self):
+        self.assertEqual(len(self.ico), 2238)
+        self.assertEqual(self.res[(10, 101)], self.ico)
+        group = self.res[(14, 100)]
+        reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+        width, height, colours, _r, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
+        self.assertEqual((kind, count, width, height, bits), (1, 1, 32, 32, 8))
+        self.assertEqual(self.res[(3, icon_id)], self.ico[22:])
+
+    def testVersionBlock(self):
+        data = self.res[(16, 1)]
+        pos = data.find(struct.pack("<I", 0xFEEF04BD))
+        file_ms, file_ls, prod_ms, prod_ls = struct.unpack_from("<IIII", data, pos + 8)
+        self.assertEqual((file_ms, file_ls, prod_ms, prod_ls), (0x10000, 0, 0x10000, 0))
+        self.assertIn("080404B0".encode("utf-16-le"), data)
+        for field in ("CompanyName", "FileDescription", "ProductName", "InternalName", "OriginalFilename",
+                      "LegalCopyright", "FileVersion", "ProductVersion"):
+            start = data.find((field + "\0").encode("utf-16-le"))
+            value_at = align(start + len((field + "\0").encode("utf-16-le")))
+            value = data[value_at:value_at + len(CAPTION) * 2].decode("utf-16-le")
+            self.assertEqual(value, CAPTION, field)
+        self.assertIn(struct.pack("<HH", 0x0804, 0x04B0), data)
+
+    def testManifestAsksForCommonControls6(self):
+        manifest = self.res[(24, 1)].decode("utf-8")
+        self.assertIn('name="Microsoft.Windows.Common-Controls"', manifest)
+        self.assertIn('version="6.0.0.0"', manifest.split("Microsoft.Windows.Common-Controls", 1)[1])
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1])

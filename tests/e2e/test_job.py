@@ -1,0 +1,231 @@
+"""The whole synthesis job: the real program, the local speech service
+emulator and the UI driver. The program of the test build is wired to the
+emulator's ports (QX_TOKEN_HOST, QX_SYNTHESIS_HOST); CTest starts the emulator
+before these tests and stops it after them."""
+import json
+import os
+import re
+import subprocess
+import time
+import unittest
+import urllib.parse
+import urllib.request
+
+from harness import (API_KEY, CONTENT, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY, SPEAKER, SPEED, START, VOLUME, App,
+                     gbk, wait_for)
+
+SYNTH_HOST = os.environ.get("QX_SYNTHESIS_HOST", "localhost:47080")
+CONTROL = "http://%s/_control" % SYNTH_HOST
+API, SECRET = "qx-dev-api-key", "qx-dev-secret-key"
+KEYS = b"[ocr]\r\nAK=" + API.encode() + b"\r\nSK=" + SECRET.encode() + b"\r\n"
+STAMPED = re.compile(r"^语音合成成功，文件名：(.*\\(\d{13})\.mp3)$")
+
+TOKEN_FAILED = {"title": "信息", "text": "获取AccessToken失败", "owner": "none"}
+TOO_LONG_REPLY = {"title": "抱歉", "text": "文本内容太长了。", "owner": "none"}
+
+
+def control(order):
+    request = urllib.request.Request(CONTROL, data=json.dumps(order).encode(), method="POST",
+                                     headers={"Content-Type": "application/json"})
+    with urllib.request.urlopen(request, timeout=10) as reply:
+        return json.loads(reply.read())
+
+
+def requests(endpoint):
+    with urllib.request.urlopen("%s/requests?endpoint=%s" % (CONTROL, endpoint), timeout=10) as reply:
+        return json.loads(reply.read())
+
+
+def form(entry):
+    """The synthesis form of a logged request as (key, raw value) pairs in order."""
+    body = entry["body"].encode("latin-1").decode("ascii")
+    return [tuple(pair.split("=", 1)) for pair in body.split("&")]
+
+
+def spoken_text(entry):
+    """The tex field decoded twice, as the service does."""
+    tex = dict(form(entry))["tex"]
+    return urllib.parse.unquote_plus(urllib.parse.unquote_plus(tex), encoding="utf-8")
+
+
+def mp3_seconds(path):
+    """Decoded length of an MP3 file, by mpg123."""
+    out = subprocess.run(["mpg123", "-q", "-s", "-m", "-r", "22050", str(path)], capture_output=True, timeout=60, check=True,
+                         stdin=subprocess.DEVNULL).stdout
+    return len(out) / 2 / 22050
+
+
+def host_path(windows_path):
+    assert windows_path.startswith("Z:"), windows_path
+    return windows_path[2:].replace("\\", "/")
+
+
+class SynthesisJob(unittest.TestCase):
+    def setUp(self):
+        control({"clear_faults": True, "clear_log": True})
+
+    def synthesize(self, app, text="你好，世界。"):
+        app.set_text(CONTENT, text)
+        app.click(START)
+        return app.msgbox(wait=60)
+
+    def assertSaved(self, app, box):
+        self.assertEqual((box["title"], box["owner"]), ("恭喜", "none"), box)
+        match = STAMPED.match(box["text"])
+        self.assertIsNotNone(match, box["text"])
+        path = host_path(match.group(1))
+        self.assertEqual(os.path.dirname(path), str(app.dir))
+        return path
+
+    def mp3_files(self, app):
+        return sorted(p for p in os.listdir(app.dir) if p.endswith(".mp3"))
+
+    def testFirstStartFetchesAndCachesATokenThenSavesAudio(self):
+        with App("job-first", settings=KEYS) as app:
+            box = self.synthesize(app, "今天天气很好。")
+            path = self.assertSaved(app, box)
+            self.assertGreater(mp3_seconds(path), 0.5)
+            self.assertEqual(len(requests("token")), 1)
+            token = [line for line in app.ini_bytes().split(b"\r\n") if line.startswith(b"AT=")]
+            self.assertEqual(len(token), 1)
+            synth = requests("synth")
+            self.assertEqual(len(synth), 1)
+            self.assertEqual(dict(form(synth[0]))["tok"].encode(), token[0][3:])
+            self.assertEqual(spoken_text(synth[0]), "今天天气很好。")
+            self.assertTrue(app.enabled(START))
+            # Nothing but the finished file under the stamp: no temporary file stays.
+            self.assertEqual(sorted(os.listdir(app.dir)), sorted(["QXtts.exe", "QXtts.ini", os.path.basename(path)]))
+
+    def testCachedTokenIsUsedUntilTheBoxIsTicked(self):
+        settings = KEYS + b"AT=qx-cached-token\r\n"
+        control({"add_tokens": ["qx-cached-token"]})
+        with App("job-cached", settings=settings) as app:
+            self.assertSaved(app, self.synthesize(app))
+            self.assertEqual(requests("token"), [])
+            self.assertEqual(dict(form(requests("synth")[-1]))["tok"], "qx-cached-token")
+
+            app.driver("check", FORCE_TOKEN, 1)
+            self.assertSaved(app, self.synthesize(app))
+            self.assertEqual(len(requests("token")), 1)
+            fresh = dict(form(requests("synth")[-1]))["tok"]
+            self.assertNotEqual(fresh, "qx-cached-token")
+            self.assertIn(b"AT=" + fresh.encode(), app.ini_bytes().split(b"\r\n"))
+
+    def testTextLimitIs1024GbkBytes(self):
+        with App("job-limit", settings=KEYS) as app:
+            box = self.synthesize(app, "中" * 512 + "a")
+            self.assertEqual(box, {"title": "提示", "text": "文本内容长度超过限制数量", "owner": "none"})
+            self.assertEqual(requests("synth"), [])
+            self.assertTrue(app.enabled(START))
+
+            self.assertSaved(app, self.synthesize(app, "中" * 512))
+            self.assertEqual(len(gbk(spoken_text(requests("synth")[-1]))), 1024)
+
+    def testEmptyTextIsRefusedAndASpaceIsSent(self):
+        with App("job-empty", settings=KEYS) as app:
+            box = self.synthesize(app, "")
+            self.assertEqual(box, {"title": "提示", "text": "请输入要合成的文本内容", "owner": "none"})
+            self.assertTrue(app.enabled(START))
+            self.assertEqual(requests("token") + requests("synth"), [])
+
+            self.synthesize(app, " ")
+            synth = requests("synth")
+            self.assertEqual(len(synth), 1)
+            self.assertEqual(dict(form(synth[0]))["tex"], "%2B")
+
+    def testWrongKeysAndANonJsonTokenReplyFail(self):
+        with App("job-bad-keys", settings=b"[ocr]\r\nAK=wrong\r\nSK=keys\r\n") as app:
+            self.assertEqual(self.synthesize(app), TOKEN_FAILED)
+            self.assertTrue(app.enabled(START))
+            self.assertFalse(any(line.startswith(b"AT=") for line in app.ini_bytes().split(b"\r\n")))
+
+        control({"fault": "token:not_json"})
+        with App("job-not-json", settings=KEYS) as app:
+            app.set_text(CONTENT, "你好")
+            app.click(START)
+            # Start comes back only once this message has been dismissed.
+            box = json.loads(app.driver("msgbox", "--wait", 30, "--keep"))
+            self.assertEqual(box, TOKEN_FAILED)
+            self.assertFalse(app.enabled(START))
+            app.msgbox()
+            self.assertTrue(wait_for(lambda: app.enabled(START)))
+            self.assertEqual(requests("synth"), [])
+
+    def testShortReplyIsARefusalAndA500ByteReplyIsSaved(self):
+        with App("job-sizes", settings=KEYS) as app:
+            control({"fault": "synth:size=499"})
+            self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
+            self.assertEqual(self.mp3_files(app), [])
+
+            control({"fault": "synth:size=500"})
+            path = self.assertSaved(app, self.synthesize(app))
+            self.assertEqual(os.path.getsize(path), 500)
+
+            # An error page is no audio, however long.
+            control({"fault": "synth:html=502"})
+            self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
+            self.assertEqual(len(self.mp3_files(app)), 1)
+
+    def testListChoicesAreSentAsShown(self):
+        with App("job-choices", settings=KEYS) as app:
+            app.driver("select", SPEAKER, 4)    # 清远-精品
+            app.driver("select", SPEED, 2)
+            app.driver("select", PITCH, 8)
+            app.driver("select", VOLUME, 15)
+            self.assertSaved(app, self.synthesize(app))
+            fields = form(requests("synth")[-1])
+            self.assertEqual([k for k, _ in fields],
+                             ["lan", "ctp", "cuid", "tok", "tex", "vol", "per", "spd", "pit", "aue"])
+            values = dict(fields)
+            self.assertEqual((values["per"], values["spd"], values["pit"], values["vol"]), ("5003", "2", "8", "15"))
+
+            app.driver("select", SPEAKER, 10)   # 若晴
+            self.assertSaved(app, self.synthesize(app))
+            self.assertEqual(dict(form(requests("synth")[-1]))["per"], "5")
+
+    def testStartStaysDisabledWhileTheRequestRunsAndSaveStillWorks(self):
+        with App("job-busy", settings=KEYS) as app:
+            control({"fault": "synth:delay=4"})
+            app.set_text(CONTENT, "请稍等。")
+            app.click(START)
+            self.assertFalse(app.enabled(START))
+            app.set_text(API_KEY, "saved-while-busy")
+            app.click(SAVE)
+            self.assertIn(b"AK=saved-while-busy", app.ini_bytes().split(b"\r\n"))
+            self.assertFalse(app.enabled(START))
+            # Enabled again right after the synthesis request, while the
+            # success message is still open.
+            box = json.loads(app.driver("msgbox", "--wait", 60, "--keep"))
+            self.assertEqual(box["title"], "恭喜")
+            self.assertTrue(app.enabled(START))
+            app.msgbox()
+
+    def testOverlappingJobsKeepTheirOwnCompleteFiles(self):
+        with App("job-overlap", settings=KEYS) as app:
+            app.set_text(CONTENT, "第一段文字。")
+            app.click(START)
+            first = json.loads(app.driver("msgbox", "--wait", 60, "--keep"))
+            self.assertEqual(first["title"], "恭喜")
+            # The first job's message is still open; a second job runs now.
+            app.set_text(CONTENT, "第二段比第一段长得多的文字，用来区分两个文件。")
+            app.click(START)
+            deadline = time.time() + 60
+            while len(requests("synth")) < 2 and time.time() < deadline:
+                time.sleep(0.2)
+            self.assertTrue(wait_for(lambda: len(self.mp3_files(app)) == 2, timeout=60))
+            app.msgbox()
+            app.msgbox()
+            first_path = host_path(STAMPED.match(first["text"]).group(1))
+            files = [os.path.join(app.dir, name) for name in self.mp3_files(app)]
+            self.assertIn(first_path, files)
+            sizes = [os.path.getsize(f) for f in files]
+            self.assertEqual(len(set(files)), 2)
+            # Each file holds exactly the audio its own request got back.
+            replies = [e["reply"]["length"] for e in requests("synth")]
+            self.assertEqual(sorted(sizes), sorted(replies))
+            for path in files:
+                self.assertGreater(mp3_seconds(path), 0.5)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -27,6 +27,22 @@ qx_wine_up() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# The first window in a new prefix or on a new display takes Wine many
+# seconds (the virtual desktop starts, fonts are scanned). Opens and closes
+# the program once so that no test pays for it. Needs DISPLAY.
+qx_gui_warmup() {
+  qx_wine_env
+  local dir="$QX_BUILD/warmup" pid
+  rm -rf "$dir" && mkdir -p "$dir" && cp "$QX_BUILD/app/QXtts.exe" "$dir/"
+  ( cd "$dir" && exec wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
+  pid=$!
+  wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(winepath -w "$dir/QXtts.exe" 2>/dev/null)" wait \
+    </dev/null >"$dir/driver.out" 2>&1 || echo "warm-up: the window did not appear" >&2
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  rm -rf "$dir"
+}
+
 # Stops the wineserver of this build tree's prefix only.
 qx_wine_down() {
   ( qx_wine_env; wineserver -k >/dev/null 2>&1 || true )

@@ -14,6 +14,7 @@ trap cleanup EXIT
 
 qx_xvfb_up
 qx_wine_up
+qx_gui_warmup
 status=0
 ctest --test-dir "$QX_BUILD" --output-on-failure --timeout 300 </dev/null || status=1
 qx_wine_down

@@ -22,6 +22,10 @@
 //   msgbox [--wait SEC] [--keep]
 //                           print {"title":..,"text":..,"owner":"main"|"none"|"other"}
 //                           for the target process's open message box, then press OK
+//   click-timed ID [--wait SEC] [--keep]
+//                           click, print the milliseconds until a message box
+//                           shows its text, then as msgbox
+//   memory                  print {"working_set":..,"peak_working_set":..} in bytes
 //   link-url ID             print the URL of link item 0 of a SysLink control
 //   link-click ID           click link item 0 of a SysLink control
 //   close                   close the window as its close box does
@@ -40,6 +44,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -47,6 +52,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/unique.h"
 
 namespace {
 
@@ -308,6 +315,56 @@ int commandMessageBox(const Target& target, const std::vector<std::wstring>& arg
     return kExitOk;
 }
 
+// Clicks a button and measures the time until a message box of the target
+// process shows its text, polling every millisecond; prints the milliseconds
+// and then handles the box as `msgbox` does.
+int commandClickTimed(const Target& target, const std::vector<std::wstring>& args) {
+    if (args.empty()) return kExitUsage;
+    HWND item = control(target, args[0]);
+    if (!item) {
+        fail(L"no control " + args[0]);
+        return kExitFailed;
+    }
+    const std::vector<std::wstring> boxArgs(args.begin() + 1, args.end());
+    double waitSeconds = 60.0;
+    for (std::size_t i = 0; i + 1 < boxArgs.size(); ++i)
+        if (boxArgs[i] == L"--wait") waitSeconds = std::wcstod(boxArgs[i + 1].c_str(), nullptr);
+    LARGE_INTEGER frequency{}, start{}, now{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    ::PostMessageW(item, BM_CLICK, 0, 0);
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(waitSeconds * 1000);
+    for (;;) {
+        HWND box = findMessageBox(target);
+        if (box && ::GetDlgItem(box, 0xFFFF)) break;
+        if (::GetTickCount64() >= deadline) {
+            fail(L"no message box");
+            return kExitFailed;
+        }
+        ::Sleep(1);
+    }
+    ::QueryPerformanceCounter(&now);
+    const double ms = 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+    char line[32];
+    std::snprintf(line, sizeof line, "%.1f\n", ms);
+    writeStdout(line);
+    return commandMessageBox(target, boxArgs);
+}
+
+// The target process's working set and its peak, in bytes.
+int commandMemory(const Target& target) {
+    qx::UniqueHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, target.pid));
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!process || !::GetProcessMemoryInfo(process.get(), &counters, sizeof counters)) {
+        fail(L"no memory figures for the process");
+        return kExitFailed;
+    }
+    writeStdout("{\"working_set\":" + std::to_string(counters.WorkingSetSize) +
+                ",\"peak_working_set\":" + std::to_string(counters.PeakWorkingSetSize) + "}\n");
+    return kExitOk;
+}
+
 int commandText(const Target& target, const std::vector<std::wstring>& args) {
     if (args.empty() || args.size() > 2) return kExitUsage;
     HWND item = control(target, args[0]);
@@ -562,6 +619,8 @@ int run(std::vector<std::wstring> args) {
     if (command == L"focus") return commandFocus(*target);
     if (command == L"key") return commandKey(*target, rest);
     if (command == L"msgbox") return commandMessageBox(*target, rest);
+    if (command == L"click-timed") return commandClickTimed(*target, rest);
+    if (command == L"memory") return commandMemory(*target);
     if (command == L"link-url") return withControl([&](HWND item) { return commandLinkUrl(*target, item); });
     if (command == L"link-click") return withControl([&](HWND item) { return commandLinkClick(*target, item); });
     if (command == L"close") {

@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import urllib.request
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -33,6 +34,26 @@ CONTENT, SECRET_KEY, API_KEY, SAVE, START = 1002, 1006, 1007, 1008, 1010
 LINK, FORCE_TOKEN, SPEED, PITCH, VOLUME, SPEAKER, COUNTER = 1005, 1012, 1009, 1011, 1014, 1016, 1018
 
 SPEAKER_NAMES = ["安雅", "墨川", "清远-基础", "果果", "清远-精品", "兰溪", "景行", "禾苗", "糖糖", "星星", "若晴"]
+
+
+# The local speech service emulator that CTest runs for the end-to-end tests,
+# on the synthesis port the build was configured with.
+EMULATOR_CONTROL = "http://%s/_control" % os.environ.get("QX_SYNTHESIS_HOST", "localhost:47080")
+DEMO_KEYS = b"[ocr]\r\nAK=qx-dev-api-key\r\nSK=qx-dev-secret-key\r\n"
+
+
+def emulator(order):
+    """Sends an order (faults, log clearing, ...) to the emulator's control endpoint."""
+    request = urllib.request.Request(EMULATOR_CONTROL, data=json.dumps(order).encode(), method="POST",
+                                     headers={"Content-Type": "application/json"})
+    with urllib.request.urlopen(request, timeout=10) as reply:
+        return json.loads(reply.read())
+
+
+def emulator_requests(endpoint):
+    """The requests the emulator logged for an endpoint ("token", "synth", "doc")."""
+    with urllib.request.urlopen("%s/requests?endpoint=%s" % (EMULATOR_CONTROL, endpoint), timeout=10) as reply:
+        return json.loads(reply.read())
 
 
 class DriverError(AssertionError):

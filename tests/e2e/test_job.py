@@ -9,31 +9,14 @@ import subprocess
 import time
 import unittest
 import urllib.parse
-import urllib.request
 
-from harness import (API_KEY, CONTENT, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY, SPEAKER, SPEED, START, VOLUME, App,
-                     gbk, wait_for)
+from harness import (API_KEY, CONTENT, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SPEAKER, SPEED, START, VOLUME, App,
+                     emulator, emulator_requests, gbk, wait_for)
 
-SYNTH_HOST = os.environ.get("QX_SYNTHESIS_HOST", "localhost:47080")
-CONTROL = "http://%s/_control" % SYNTH_HOST
-API, SECRET = "qx-dev-api-key", "qx-dev-secret-key"
-KEYS = b"[ocr]\r\nAK=" + API.encode() + b"\r\nSK=" + SECRET.encode() + b"\r\n"
 STAMPED = re.compile(r"^语音合成成功，文件名：(.*\\(\d{13})\.mp3)$")
 
 TOKEN_FAILED = {"title": "信息", "text": "获取AccessToken失败", "owner": "none"}
 TOO_LONG_REPLY = {"title": "抱歉", "text": "文本内容太长了。", "owner": "none"}
-
-
-def control(order):
-    request = urllib.request.Request(CONTROL, data=json.dumps(order).encode(), method="POST",
-                                     headers={"Content-Type": "application/json"})
-    with urllib.request.urlopen(request, timeout=10) as reply:
-        return json.loads(reply.read())
-
-
-def requests(endpoint):
-    with urllib.request.urlopen("%s/requests?endpoint=%s" % (CONTROL, endpoint), timeout=10) as reply:
-        return json.loads(reply.read())
 
 
 def form(entry):
@@ -62,7 +45,7 @@ def host_path(windows_path):
 
 class SynthesisJob(unittest.TestCase):
     def setUp(self):
-        control({"clear_faults": True, "clear_log": True})
+        emulator({"clear_faults": True, "clear_log": True})
 
     def synthesize(self, app, text="你好，世界。"):
         app.set_text(CONTENT, text)
@@ -81,14 +64,14 @@ class SynthesisJob(unittest.TestCase):
         return sorted(p for p in os.listdir(app.dir) if p.endswith(".mp3"))
 
     def testFirstStartFetchesAndCachesATokenThenSavesAudio(self):
-        with App("job-first", settings=KEYS) as app:
+        with App("job-first", settings=DEMO_KEYS) as app:
             box = self.synthesize(app, "今天天气很好。")
             path = self.assertSaved(app, box)
             self.assertGreater(mp3_seconds(path), 0.5)
-            self.assertEqual(len(requests("token")), 1)
+            self.assertEqual(len(emulator_requests("token")), 1)
             token = [line for line in app.ini_bytes().split(b"\r\n") if line.startswith(b"AT=")]
             self.assertEqual(len(token), 1)
-            synth = requests("synth")
+            synth = emulator_requests("synth")
             self.assertEqual(len(synth), 1)
             self.assertEqual(dict(form(synth[0]))["tok"].encode(), token[0][3:])
             self.assertEqual(spoken_text(synth[0]), "今天天气很好。")
@@ -97,39 +80,39 @@ class SynthesisJob(unittest.TestCase):
             self.assertEqual(sorted(os.listdir(app.dir)), sorted(["QXtts.exe", "QXtts.ini", os.path.basename(path)]))
 
     def testCachedTokenIsUsedUntilTheBoxIsTicked(self):
-        settings = KEYS + b"AT=qx-cached-token\r\n"
-        control({"add_tokens": ["qx-cached-token"]})
+        settings = DEMO_KEYS + b"AT=qx-cached-token\r\n"
+        emulator({"add_tokens": ["qx-cached-token"]})
         with App("job-cached", settings=settings) as app:
             self.assertSaved(app, self.synthesize(app))
-            self.assertEqual(requests("token"), [])
-            self.assertEqual(dict(form(requests("synth")[-1]))["tok"], "qx-cached-token")
+            self.assertEqual(emulator_requests("token"), [])
+            self.assertEqual(dict(form(emulator_requests("synth")[-1]))["tok"], "qx-cached-token")
 
             app.driver("check", FORCE_TOKEN, 1)
             self.assertSaved(app, self.synthesize(app))
-            self.assertEqual(len(requests("token")), 1)
-            fresh = dict(form(requests("synth")[-1]))["tok"]
+            self.assertEqual(len(emulator_requests("token")), 1)
+            fresh = dict(form(emulator_requests("synth")[-1]))["tok"]
             self.assertNotEqual(fresh, "qx-cached-token")
             self.assertIn(b"AT=" + fresh.encode(), app.ini_bytes().split(b"\r\n"))
 
     def testTextLimitIs1024GbkBytes(self):
-        with App("job-limit", settings=KEYS) as app:
+        with App("job-limit", settings=DEMO_KEYS) as app:
             box = self.synthesize(app, "中" * 512 + "a")
             self.assertEqual(box, {"title": "提示", "text": "文本内容长度超过限制数量", "owner": "none"})
-            self.assertEqual(requests("synth"), [])
+            self.assertEqual(emulator_requests("synth"), [])
             self.assertTrue(app.enabled(START))
 
             self.assertSaved(app, self.synthesize(app, "中" * 512))
-            self.assertEqual(len(gbk(spoken_text(requests("synth")[-1]))), 1024)
+            self.assertEqual(len(gbk(spoken_text(emulator_requests("synth")[-1]))), 1024)
 
     def testEmptyTextIsRefusedAndASpaceIsSent(self):
-        with App("job-empty", settings=KEYS) as app:
+        with App("job-empty", settings=DEMO_KEYS) as app:
             box = self.synthesize(app, "")
             self.assertEqual(box, {"title": "提示", "text": "请输入要合成的文本内容", "owner": "none"})
             self.assertTrue(app.enabled(START))
-            self.assertEqual(requests("token") + requests("synth"), [])
+            self.assertEqual(emulator_requests("token") + emulator_requests("synth"), [])
 
             self.synthesize(app, " ")
-            synth = requests("synth")
+            synth = emulator_requests("synth")
             self.assertEqual(len(synth), 1)
             self.assertEqual(dict(form(synth[0]))["tex"], "%2B")
 
@@ -139,8 +122,8 @@ class SynthesisJob(unittest.TestCase):
             self.assertTrue(app.enabled(START))
             self.assertFalse(any(line.startswith(b"AT=") for line in app.ini_bytes().split(b"\r\n")))
 
-        control({"fault": "token:not_json"})
-        with App("job-not-json", settings=KEYS) as app:
+        emulator({"fault": "token:not_json"})
+        with App("job-not-json", settings=DEMO_KEYS) as app:
             app.set_text(CONTENT, "你好")
             app.click(START)
             # Start comes back only once this message has been dismissed.
@@ -149,31 +132,31 @@ class SynthesisJob(unittest.TestCase):
             self.assertFalse(app.enabled(START))
             app.msgbox()
             self.assertTrue(wait_for(lambda: app.enabled(START)))
-            self.assertEqual(requests("synth"), [])
+            self.assertEqual(emulator_requests("synth"), [])
 
     def testShortReplyIsARefusalAndA500ByteReplyIsSaved(self):
-        with App("job-sizes", settings=KEYS) as app:
-            control({"fault": "synth:size=499"})
+        with App("job-sizes", settings=DEMO_KEYS) as app:
+            emulator({"fault": "synth:size=499"})
             self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
             self.assertEqual(self.mp3_files(app), [])
 
-            control({"fault": "synth:size=500"})
+            emulator({"fault": "synth:size=500"})
             path = self.assertSaved(app, self.synthesize(app))
             self.assertEqual(os.path.getsize(path), 500)
 
             # An error page is no audio, however long.
-            control({"fault": "synth:html=502"})
+            emulator({"fault": "synth:html=502"})
             self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
             self.assertEqual(len(self.mp3_files(app)), 1)
 
     def testListChoicesAreSentAsShown(self):
-        with App("job-choices", settings=KEYS) as app:
+        with App("job-choices", settings=DEMO_KEYS) as app:
             app.driver("select", SPEAKER, 4)    # 清远-精品
             app.driver("select", SPEED, 2)
             app.driver("select", PITCH, 8)
             app.driver("select", VOLUME, 15)
             self.assertSaved(app, self.synthesize(app))
-            fields = form(requests("synth")[-1])
+            fields = form(emulator_requests("synth")[-1])
             self.assertEqual([k for k, _ in fields],
                              ["lan", "ctp", "cuid", "tok", "tex", "vol", "per", "spd", "pit", "aue"])
             values = dict(fields)
@@ -181,11 +164,11 @@ class SynthesisJob(unittest.TestCase):
 
             app.driver("select", SPEAKER, 10)   # 若晴
             self.assertSaved(app, self.synthesize(app))
-            self.assertEqual(dict(form(requests("synth")[-1]))["per"], "5")
+            self.assertEqual(dict(form(emulator_requests("synth")[-1]))["per"], "5")
 
     def testStartStaysDisabledWhileTheRequestRunsAndSaveStillWorks(self):
-        with App("job-busy", settings=KEYS) as app:
-            control({"fault": "synth:delay=4"})
+        with App("job-busy", settings=DEMO_KEYS) as app:
+            emulator({"fault": "synth:delay=4"})
             app.set_text(CONTENT, "请稍等。")
             app.click(START)
             self.assertFalse(app.enabled(START))
@@ -201,7 +184,7 @@ class SynthesisJob(unittest.TestCase):
             app.msgbox()
 
     def testOverlappingJobsKeepTheirOwnCompleteFiles(self):
-        with App("job-overlap", settings=KEYS) as app:
+        with App("job-overlap", settings=DEMO_KEYS) as app:
             app.set_text(CONTENT, "第一段文字。")
             app.click(START)
             first = json.loads(app.driver("msgbox", "--wait", 60, "--keep"))
@@ -210,7 +193,7 @@ class SynthesisJob(unittest.TestCase):
             app.set_text(CONTENT, "第二段比第一段长得多的文字，用来区分两个文件。")
             app.click(START)
             deadline = time.time() + 60
-            while len(requests("synth")) < 2 and time.time() < deadline:
+            while len(emulator_requests("synth")) < 2 and time.time() < deadline:
                 time.sleep(0.2)
             self.assertTrue(wait_for(lambda: len(self.mp3_files(app)) == 2, timeout=60))
             app.msgbox()
@@ -221,7 +204,7 @@ class SynthesisJob(unittest.TestCase):
             sizes = [os.path.getsize(f) for f in files]
             self.assertEqual(len(set(files)), 2)
             # Each file holds exactly the audio its own request got back.
-            replies = [e["reply"]["length"] for e in requests("synth")]
+            replies = [e["reply"]["length"] for e in emulator_requests("synth")]
             self.assertEqual(sorted(sizes), sorted(replies))
             for path in files:
                 self.assertGreater(mp3_seconds(path), 0.5)

@@ -5,8 +5,8 @@ import stat
 import time
 import unittest
 
-from harness import (API_KEY, CONTENT, COUNTER, COUNTER_PREFIX, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY, SPEAKER,
-                     SPEAKER_NAMES, SPEED, START, VOLUME, App, gbk, wait_for, wine_registry)
+from harness import (API_KEY, CONTENT, COUNTER, COUNTER_PREFIX, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY,
+                     SPEAKER, SPEAKER_NAMES, SPEED, START, VOLUME, App, emulator, gbk, wait_for, wine_registry)
 
 DOC_HOST = os.environ.get("QX_DOC_HOST", "")
 KEY_PROMPT = {"title": "提示", "text": "请输入 Secret Key 和 API Key", "owner": "main"}
@@ -98,10 +98,9 @@ class MainWindow(unittest.TestCase):
             app.set_text(SECRET_KEY, " ")
             app.set_text(API_KEY, "  ")
             app.click(START)
-            self.assertIsNone(app.msgbox(wait=0.5))
-            # Disabled until the job enables it again: no second press meanwhile.
-            self.assertFalse(app.enabled(START))
-            self.assertTrue(app.enabled(SAVE))
+            # The job ran: the message is its own (the box is empty), not the key prompt.
+            self.assertEqual(app.msgbox(wait=30), {"title": "提示", "text": "请输入要合成的文本内容", "owner": "none"})
+            self.assertTrue(wait_for(lambda: app.enabled(START)))
             self.assertEqual(app.text(CONTENT), "")
 
     def testEnterAndEscapeDoNothing(self):
@@ -146,13 +145,19 @@ class MainWindow(unittest.TestCase):
             self.assertEqual(app.ini_bytes(), before)  # nothing is written at exit
 
     def testClosingWhileAJobRunsStillEndsWithZero(self):
-        with App("close-during-job") as app:
-            app.set_text(SECRET_KEY, "s")
-            app.set_text(API_KEY, "a")
-            app.click(START)
-            self.assertFalse(app.enabled(START))
-            app.close()
-            self.assertEqual(app.wait_exit(), 0)
+        emulator({"clear_faults": True, "fault": "synth:delay=5"})
+        try:
+            with App("close-during-job", settings=DEMO_KEYS) as app:
+                app.set_text(CONTENT, "来不及合成")
+                app.click(START)
+                self.assertFalse(app.enabled(START))
+                time.sleep(1)  # the job is waiting for its synthesis reply now
+                app.close()
+                self.assertEqual(app.wait_exit(), 0)
+                # The job ended with the process: no file, not even a partial one.
+                self.assertEqual(sorted(os.listdir(app.dir)), ["QXtts.exe", "QXtts.ini"])
+        finally:
+            emulator({"clear_faults": True})
 
 
 if __name__ == "__main__":

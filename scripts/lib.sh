@@ -12,10 +12,13 @@ QX_JOBS=${QX_JOBS:-$(nproc)}
 QX_EMU_TOKEN_PORT=${QX_EMU_TOKEN_PORT:-47443}
 QX_EMU_SYNTH_PORT=${QX_EMU_SYNTH_PORT:-47080}
 
+# Wine runs in a Chinese locale (ANSI code page 936). Only Wine gets it: the
+# host need not have that locale, and other programs would warn about it.
+qx_wine() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"; }
+
 qx_wine_env() {
   export WINEPREFIX="$QX_BUILD/wineprefix"
   export WINEDEBUG=-all
-  { export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8; } 2>/dev/null
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
@@ -24,7 +27,7 @@ qx_wine_env() {
 qx_wine_up() {
   qx_wine_env
   wineserver -p </dev/null >/dev/null 2>&1 || true  # already running: fine
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  qx_wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 # The first window in a new prefix or on a new display takes Wine many
@@ -34,9 +37,9 @@ qx_gui_warmup() {
   qx_wine_env
   local dir="$QX_BUILD/warmup" pid
   rm -rf "$dir" && mkdir -p "$dir" && cp "$QX_BUILD/app/QXtts.exe" "$dir/"
-  ( cd "$dir" && exec wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
+  ( cd "$dir" && LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 exec wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
   pid=$!
-  wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(winepath -w "$dir/QXtts.exe" 2>/dev/null)" wait \
+  qx_wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(winepath -w "$dir/QXtts.exe" 2>/dev/null)" wait \
     </dev/null >"$dir/driver.out" 2>&1 || echo "warm-up: the window did not appear" >&2
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true

@@ -94,6 +94,15 @@ class SynthesisJob(unittest.TestCase):
             self.assertNotEqual(fresh, "qx-cached-token")
             self.assertIn(b"AT=" + fresh.encode(), app.ini_bytes().split(b"\r\n"))
 
+    def testLongCachedTokenIsReadWholeAtStartUp(self):
+        token = "qx-long-" + "0123456789abcdef" * 187  # 3,000 bytes: longer than one read buffer
+        self.assertEqual(len(token), 3000)
+        emulator({"add_tokens": [token]})
+        with App("job-long-token", settings=DEMO_KEYS + b"AT=" + token.encode() + b"\r\n") as app:
+            self.assertSaved(app, self.synthesize(app))
+            self.assertEqual(emulator_requests("token"), [])
+            self.assertEqual(dict(form(emulator_requests("synth")[-1]))["tok"], token)
+
     def testTextLimitIs1024GbkBytes(self):
         with App("job-limit", settings=DEMO_KEYS) as app:
             box = self.synthesize(app, "中" * 512 + "a")

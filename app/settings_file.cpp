@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/module_path.h"
 #include "text/encoding.h"
 
 namespace qx {
@@ -57,15 +58,8 @@ std::wstring settingsPathBeside(std::wstring_view modulePath) {
 }
 
 std::wstring SettingsFile::locate() {
-    // No fixed MAX_PATH limit: grow until the whole path fits.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return {};
-        if (n < buffer.size()) return settingsPathBeside(std::wstring_view(buffer.data(), n));
-        if (buffer.size() >= 32768) return {};
-        buffer.resize(buffer.size() * 2);
-    }
+    const std::wstring module = executablePath();
+    return module.empty() ? std::wstring{} : settingsPathBeside(module);
 }
 
 Text SettingsFile::readKey(std::string_view key) const {

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <utility>
-#include <vector>
 
+#include "platform/module_path.h"
 #include "platform/unique.h"
 #include "text/encoding.h"
 
@@ -51,17 +51,9 @@ private:
 }  // namespace
 
 std::wstring outputDirectory() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return {};
-        if (n < buffer.size()) {
-            std::wstring path(buffer.data(), n);
-            const std::size_t slash = path.find_last_of(L'\\');
-            return slash == std::wstring::npos ? std::wstring{} : path.substr(0, slash);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    const std::wstring module = executablePath();
+    const std::size_t slash = module.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring{} : module.substr(0, slash);
 }
 
 std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,

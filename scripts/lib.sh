@@ -37,7 +37,7 @@ qx_gui_warmup() {
   qx_wine_env
   local dir="$QX_BUILD/warmup" pid
   rm -rf "$dir" && mkdir -p "$dir" && cp "$QX_BUILD/app/QXtts.exe" "$dir/"
-  ( cd "$dir" && LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 exec wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
+  ( cd "$dir" && exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
   pid=$!
   qx_wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(winepath -w "$dir/QXtts.exe" 2>/dev/null)" wait \
     </dev/null >"$dir/driver.out" 2>&1 || echo "warm-up: the window did not appear" >&2

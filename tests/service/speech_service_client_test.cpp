@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+#include "platform/unique.h"
+#include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
 
 namespace qx {
@@ -110,6 +112,24 @@ TEST(SpeechServiceClient, CloneKeepsEndpoints) {
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->tokenUrl(), "https://localhost:1/t");
     EXPECT_EQ(copy->synthesisUrl(), "http://localhost:2/s");
+}
+
+// Both requests give the platform's request object 30 seconds: as its
+// timeouts in milliseconds and as the bound of the wait for the reply.
+TEST(SpeechServiceClient, BothRequestsWaitThirtySeconds) {
+    const ComScope com;
+    const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
+    fake->answerBool("WaitForResponse", true);
+    fake->answerNumber("Status", 200);
+    const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
+    ASSERT_TRUE(standIn.active());
+    const SpeechServiceClient client("https://token.invalid/oauth/2.0/token", "http://synthesis.invalid/text2audio");
+    (void)client.requestToken("s", "a");
+    (void)client.synthesize("t", "x", "5", "5", "9", "0");
+    const char* const setTimeouts = "method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)";
+    EXPECT_THAT(fake->callsTo("SetTimeouts"), ::testing::ElementsAre(setTimeouts, setTimeouts));
+    EXPECT_THAT(fake->callsTo("WaitForResponse"),
+                ::testing::ElementsAre("method WaitForResponse(I4 30)", "method WaitForResponse(I4 30)"));
 }
 
 // ---- on the wire ----

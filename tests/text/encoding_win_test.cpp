@@ -74,5 +74,36 @@ TEST(UrlEncodeText, EncodesTheUtf8OfTheText) {
     EXPECT_EQ(urlEncodeText(urlEncodeText("\xD6\xD0 ")), "%25%45%34%25%42%38%25%41%44%2B");
 }
 
+// The window holds any Unicode text; the program speaks code page 936. A
+// character that 936 lacks becomes "?" and takes none of its neighbours.
+TEST(NarrowText, CharactersOutsideCodePage936BecomeQuestionMarks) {
+    EXPECT_EQ(narrowText(L"a\uD55C\u0E01b"), "a??b");  // a Hangul and a Thai letter
+    const Text emoji = narrowText(L"\u4F60\U0001F600\u597D");  // 你, an emoji (a surrogate pair), 好
+    ASSERT_GE(emoji.size(), 5u);
+    EXPECT_EQ(emoji.substr(0, 2), "\xC4\xE3");
+    EXPECT_EQ(emoji.substr(emoji.size() - 2), "\xBA\xC3");
+    EXPECT_EQ(emoji.substr(2, emoji.size() - 4).find_first_not_of('?'), Text::npos) << emoji;
+    // A pair cut after its first half: nothing past the cut is read.
+    const std::wstring_view cutPair(L"a\U0001F600b", 2);
+    const Text cut = narrowText(cutPair);
+    ASSERT_FALSE(cut.empty());
+    EXPECT_EQ(cut[0], 'a');
+    EXPECT_EQ(cut.find('b'), Text::npos) << cut;
+}
+
+// A text cut after a lead byte (cut at a byte limit, say): the cut character
+// is never completed from the bytes beyond the cut.
+TEST(WidenText, CutLeadByteIsNotCompletedFromBeyondTheCut) {
+    const std::string_view cut("\xC4\xE3\xBA\xC3", 3);  // 你好 cut after the lead byte of 好
+    const std::wstring wide = widenText(cut);
+    ASSERT_FALSE(wide.empty());
+    EXPECT_EQ(wide[0], L'\u4F60');
+    EXPECT_LE(wide.size(), 2u);
+    EXPECT_EQ(wide.find(L'\u597D'), std::wstring::npos);
+    const Text back = narrowText(wide);
+    EXPECT_EQ(back.substr(0, 2), "\xC4\xE3");
+    EXPECT_NE(back, "\xC4\xE3\xBA\xC3");
+}
+
 }  // namespace
 }  // namespace qx

@@ -6,11 +6,13 @@ QX_BUILD=${QX_BUILD:-$QX_ROOT/build/win}        # the Windows build tree
 QX_HOST_BUILD=${QX_HOST_BUILD:-$QX_ROOT/build/host}
 QX_JOBS=${QX_JOBS:-$(nproc)}
 
-# The local emulator of the speech service (tools/speech_emulator): HTTPS for
-# the token endpoint, HTTP for synthesis, on loopback. Development and test
-# builds are wired to it.
-QX_EMU_TOKEN_PORT=${QX_EMU_TOKEN_PORT:-47443}
-QX_EMU_SYNTH_PORT=${QX_EMU_SYNTH_PORT:-47080}
+# A value of the build tree's CMake cache; empty when unset. The ports of
+# the tree's speech service emulator (tools/speech_emulator: HTTPS for the
+# token endpoint, HTTP for synthesis, on loopback) are kept there:
+# QX_EMU_TOKEN_PORT and QX_EMU_SYNTH_PORT.
+qx_cache_value() {
+  sed -n "s/^$1:[A-Z]*=//p" "$QX_BUILD/CMakeCache.txt" 2>/dev/null
+}
 
 # The product is a 32-bit Windows program, and the tests run its 32-bit build
 # under Wine. Some hosts' kernels cannot execute 32-bit code at all (execve

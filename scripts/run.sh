@@ -25,7 +25,7 @@ trap cleanup EXIT
 mkdir -p "$run"
 cp "$QX_BUILD/app/QXtts.exe" "$run/"
 python3 "$QX_ROOT/tools/speech_emulator/emuctl.py" start --state "$state" \
-  --token-port "$QX_EMU_TOKEN_PORT" --synth-port "$QX_EMU_SYNTH_PORT" \
+  --token-port "$(qx_cache_value QX_EMU_TOKEN_PORT)" --synth-port "$(qx_cache_value QX_EMU_SYNTH_PORT)" \
   --cert "$QX_BUILD/testca/server.pem" --key "$demo_api_key:$demo_secret_key" --log "$run/emulator.log"
 
 # The demo keys go into the settings file unless it names keys of its own.

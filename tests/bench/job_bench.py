@@ -6,26 +6,23 @@ beside the same two requests made by curl in the same run. Reports the medians,
 their ratio, and the program's working set and peak working set after the jobs.
 
 Needs an X display, a running wineserver and the emulator on the ports the
-build was configured with (CTest's qx_e2e_emulator fixture starts it).
+build tree was configured with (CTest's qx_e2e_emulator fixture starts it).
 
 Usage: job_bench.py [--runs N]
 """
 import argparse
 import json
-import os
 import statistics
 import subprocess
 import sys
 import time
-import urllib.parse
-import urllib.request
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
-from harness import BUILD, CONTENT, FORCE_TOKEN, START, App  # noqa: E402
+from harness import BUILD, CONTENT, FORCE_TOKEN, START, App, build_setting  # noqa: E402
 
-TOKEN_HOST = os.environ.get("QX_TOKEN_HOST", "localhost:47443")
-SYNTH_HOST = os.environ.get("QX_SYNTHESIS_HOST", "localhost:47080")
+TOKEN_HOST = build_setting("QX_TOKEN_HOST")
+SYNTH_HOST = build_setting("QX_SYNTHESIS_HOST")
 API, SECRET = "qx-dev-api-key", "qx-dev-secret-key"
 TEXT = "你好，世界。欢迎使用语音合成。"
 

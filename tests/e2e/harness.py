@@ -6,8 +6,8 @@ settings file (QXtts.ini beside the executable) belongs to that test alone.
 The harness ends the process it started, by its PID, whatever happens.
 
 Environment: DISPLAY (an X display, e.g. scripts/test.sh's Xvfb), QX_BUILD
-(the Windows build tree; default build/win of this checkout), QX_DOC_HOST
-(the documentation host the build was configured with).
+(the Windows build tree; default build/win of this checkout). The service
+hosts come from that tree's CMake cache.
 """
 import json
 import os
@@ -36,9 +36,24 @@ LINK, FORCE_TOKEN, SPEED, PITCH, VOLUME, SPEAKER, COUNTER = 1005, 1012, 1009, 10
 SPEAKER_NAMES = ["安雅", "墨川", "清远-基础", "果果", "清远-精品", "兰溪", "景行", "禾苗", "糖糖", "星星", "若晴"]
 
 
+def build_setting(name):
+    """A value of the build tree's CMake cache (the service hosts and the
+    emulator ports of this tree live there); the environment may name it."""
+    if os.environ.get(name):
+        return os.environ[name]
+    try:
+        for line in (BUILD / "CMakeCache.txt").read_text(errors="replace").splitlines():
+            key, _, value = line.partition("=")
+            if key.split(":")[0] == name:
+                return value
+    except OSError:
+        pass
+    raise RuntimeError("%s is not configured in %s" % (name, BUILD))
+
+
 # The local speech service emulator that CTest runs for the end-to-end tests,
 # on the synthesis port the build was configured with.
-EMULATOR_CONTROL = "http://%s/_control" % os.environ.get("QX_SYNTHESIS_HOST", "localhost:47080")
+EMULATOR_CONTROL = "http://%s/_control" % build_setting("QX_SYNTHESIS_HOST")
 DEMO_KEYS = b"[ocr]\r\nAK=qx-dev-api-key\r\nSK=qx-dev-secret-key\r\n"
 
 

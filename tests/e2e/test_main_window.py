@@ -6,9 +6,10 @@ import time
 import unittest
 
 from harness import (API_KEY, CONTENT, COUNTER, COUNTER_PREFIX, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY,
-                     SPEAKER, SPEAKER_NAMES, SPEED, START, VOLUME, App, emulator, gbk, wait_for, wine_registry)
+                     SPEAKER, SPEAKER_NAMES, SPEED, START, VOLUME, App, build_setting, emulator, gbk, wait_for,
+                     wine_registry)
 
-DOC_HOST = os.environ.get("QX_DOC_HOST", "")
+DOC_HOST = build_setting("QX_DOC_HOST")
 KEY_PROMPT = {"title": "提示", "text": "请输入 Secret Key 和 API Key", "owner": "main"}
 
 

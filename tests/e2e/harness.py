@@ -11,9 +11,9 @@ hosts come from that tree's CMake cache.
 """
 import json
 import os
+import select
 import shutil
 import subprocess
-import tempfile
 import time
 import urllib.request
 from pathlib import Path
@@ -114,6 +114,52 @@ def screenshot(name):
     return path
 
 
+class DriverSession:
+    """One uidriver process that takes all the commands of one App through a
+    pipe: starting a Wine process for each command costs a few hundred
+    milliseconds. Only the answers are read, never up to the end of the
+    output, so a Wine process that inherits the pipe cannot hold a test."""
+
+    def __init__(self, env):
+        self.proc = subprocess.Popen([str(WINE_RUN), str(UIDRIVER), "session"], env=env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.buffer = b""
+
+    def call(self, args, timeout):
+        """(exit code, stdout, stderr) of one command."""
+        self.proc.stdin.write("\t".join(args).encode("utf-8") + b"\n")
+        self.proc.stdin.flush()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.buffer:
+            self._fill(deadline)
+        header, _, self.buffer = self.buffer.partition(b"\n")
+        status, out_size, err_size = map(int, header.split())
+        while len(self.buffer) < out_size + err_size:
+            self._fill(deadline)
+        out, err = self.buffer[:out_size], self.buffer[out_size:out_size + err_size]
+        self.buffer = self.buffer[out_size + err_size:]
+        return status, out, err
+
+    def _fill(self, deadline):
+        fd = self.proc.stdout.fileno()
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            raise DriverError("uidriver session: no answer in time")
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            raise DriverError("uidriver session: ended")
+        self.buffer += chunk
+
+    def close(self):
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+            self.proc.wait(timeout=10)
+        self.proc.stdout.close()
+
+
 class App:
     """One run of the program in a directory of its own.
 
@@ -135,6 +181,7 @@ class App:
         if settings is not None:
             self.ini.write_bytes(settings)
         self.proc = None
+        self.session = None
 
     # -- life cycle -----------------------------------------------------------
 
@@ -153,7 +200,11 @@ class App:
         return self
 
     def stop(self):
-        """Ends the process this App started (by PID) if it still runs."""
+        """Ends the process this App started (by PID) if it still runs, and
+        the driver's session."""
+        if self.session is not None:
+            self.session.close()
+            self.session = None
         if self.proc and self.proc.poll() is None:
             self.proc.kill()
             try:
@@ -182,17 +233,10 @@ class App:
     # -- driving -------------------------------------------------------------
 
     def driver(self, *args, check=True, timeout=60):
-        cmd = [str(WINE_RUN), str(UIDRIVER), "--exe", windows_path(self.exe), *map(driver_argument, args)]
-        # Files, not pipes: a Wine process that the driver's call happens to
-        # start (the virtual desktop's explorer.exe, on the first call after
-        # the wineserver started) inherits its output and would hold a pipe
-        # open for as long as it runs.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            status = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout,
-                                    env=self.env()).returncode
-            out.seek(0)
-            err.seek(0)
-            stdout, stderr = out.read(), err.read()
+        if self.session is None:
+            self.session = DriverSession(self.env())
+        status, stdout, stderr = self.session.call(["--exe", windows_path(self.exe), *map(driver_argument, args)],
+                                                   timeout)
         if check and status != 0:
             raise DriverError(f"uidriver {' '.join(map(str, args))}: exit {status}: "
                               f"{stderr.decode('utf-8', 'replace').strip()}")

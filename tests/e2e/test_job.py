@@ -181,6 +181,8 @@ class SynthesisJob(unittest.TestCase):
             app.set_text(CONTENT, "请稍等。")
             app.click(START)
             self.assertFalse(app.enabled(START))
+            # The job has read the key boxes once its token request is in.
+            self.assertTrue(wait_for(lambda: emulator_requests("token")))
             app.set_text(API_KEY, "saved-while-busy")
             app.click(SAVE)
             self.assertIn(b"AK=saved-while-busy", app.ini_bytes().split(b"\r\n"))

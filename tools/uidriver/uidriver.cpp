@@ -32,6 +32,12 @@
 //   wait-closed             wait until the window is gone
 //   acp                     print this process's ANSI code page (what Wine gives a
 //                           program started in the same environment)
+//   session                 read commands from standard input, one a line, each
+//                           the arguments above (options, command, its arguments)
+//                           separated by tabs; answer each with the line
+//                           "<exit code> <stdout bytes> <stderr bytes>" and then
+//                           those bytes. Ends at the end of the input. Saves a
+//                           process start under Wine (a few hundred ms) per command.
 //   launch EXE [ARG...]     start EXE, wait until its window is ready, print the
 //                           milliseconds from process creation to ready, then its pid.
 //                           Under Wine the program keeps this driver's host output
@@ -75,8 +81,13 @@ struct Target {
     DWORD thread = 0;
 };
 
-void writeStdout(const std::string& bytes) {
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+// In a session each command's output is collected here and sent back with
+// its exit code; otherwise it goes straight to the standard handles.
+std::string* g_sessionOut = nullptr;
+std::string* g_sessionErr = nullptr;
+
+void writeHandle(DWORD which, const std::string& bytes) {
+    HANDLE out = ::GetStdHandle(which);
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD written = 0;
@@ -85,6 +96,14 @@ void writeStdout(const std::string& bytes) {
             return;
         done += written;
     }
+}
+
+void writeStdout(const std::string& bytes) {
+    if (g_sessionOut) {
+        *g_sessionOut += bytes;
+        return;
+    }
+    writeHandle(STD_OUTPUT_HANDLE, bytes);
 }
 
 std::string utf8(std::wstring_view wide) {
@@ -105,9 +124,12 @@ std::wstring fromUtf8(std::string_view bytes) {
 }
 
 void fail(const std::wstring& message) {
-    std::string text = "uidriver: " + utf8(message) + "\n";
-    DWORD written = 0;
-    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    const std::string text = "uidriver: " + utf8(message) + "\n";
+    if (g_sessionErr) {
+        *g_sessionErr += text;
+        return;
+    }
+    writeHandle(STD_ERROR_HANDLE, text);
 }
 
 // "hex:E4BDA0" -> the UTF-8 text those bytes spell; anything else as given.
@@ -631,10 +653,43 @@ int run(std::vector<std::wstring> args) {
     return kExitUsage;
 }
 
+int runSession() {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    std::string pending;
+    for (;;) {
+        std::size_t end;
+        while ((end = pending.find('\n')) == std::string::npos) {
+            char chunk[4096];
+            DWORD n = 0;
+            if (!::ReadFile(in, chunk, sizeof chunk, &n, nullptr) || n == 0) return kExitOk;
+            pending.append(chunk, n);
+        }
+        std::string line = pending.substr(0, end);
+        pending.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::wstring> args;
+        for (std::size_t start = 0;;) {
+            const std::size_t tab = line.find('\t', start);
+            args.push_back(fromUtf8(std::string_view(line).substr(start, tab - start)));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        std::string out, err;
+        g_sessionOut = &out;
+        g_sessionErr = &err;
+        const bool nested = !args.empty() && args.back() == L"session";
+        const int status = nested ? kExitUsage : run(std::move(args));
+        g_sessionOut = g_sessionErr = nullptr;
+        writeHandle(STD_OUTPUT_HANDLE, std::to_string(status) + " " + std::to_string(out.size()) + " " +
+                                           std::to_string(err.size()) + "\n" + out + err);
+    }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::wstring> args(argv + 1, argv + argc);
+    if (args.size() == 1 && args[0] == L"session") return runSession();
     const int status = run(std::move(args));
     if (status == kExitUsage) fail(L"usage: uidriver [--caption TEXT] [--exe PATH] [--pid N] [--last ID] "
                                    L"[--timeout SEC] COMMAND ... (see the top of uidriver.cpp)");

@@ -18,3 +18,12 @@ if [ ! -f "$stamp" ] || [ "$QX_BUILD/testca/ca.der" -nt "$stamp" ]; then
   wineserver -w
   touch "$stamp"
 fi
+
+# Wine draws the title-bar buttons with glyphs of the Marlett font (without
+# it they show as "0 1 r"). Wine's own fonts (fonts-wine) are not found from
+# its data directory by every loader, so the font goes into the prefix.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+fi

@@ -8,8 +8,7 @@ option(QX_USE_EMULATOR "Point the service hosts at the local speech service emul
 
 if(QX_USE_EMULATOR)
   if(NOT QX_EMU_TOKEN_PORT OR NOT QX_EMU_SYNTH_PORT)
-    find_package(Python3 COMPONENTS Interpreter REQUIRED)
-    execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/free_ports.py ${CMAKE_BINARY_DIR} 2
+    execute_process(COMMAND ${QX_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/free_ports.py ${CMAKE_BINARY_DIR} 2
                     OUTPUT_VARIABLE qx_ports RESULT_VARIABLE qx_ports_status)
     if(NOT qx_ports_status EQUAL 0)
       message(FATAL_ERROR "no free ports for the speech service emulator")

@@ -33,7 +33,13 @@ def alive(pid):
         os.kill(pid, 0)
     except OSError:
         return False
-    return True
+    # An ended emulator whose parent (an init that reaps nothing, in some
+    # containers) never collects it stays a zombie: it has ended all the same.
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return True
 
 
 def stop(state_path, quiet=False):

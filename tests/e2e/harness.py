@@ -9,6 +9,7 @@ Environment: DISPLAY (an X display, e.g. scripts/test.sh's Xvfb), QX_BUILD
 (the Windows build tree; default build/win of this checkout). The service
 hosts come from that tree's CMake cache.
 """
+import contextlib
 import json
 import os
 import select
@@ -105,6 +106,30 @@ def wine_registry(*args):
                    stderr=subprocess.DEVNULL, timeout=60, check=True)
 
 
+def fresh_directory(path):
+    """The directory, made anew and empty."""
+    path = Path(path)
+    if path.exists():
+        # A test that ended halfway may have left it unwritable.
+        subprocess.run(["chattr", "-R", "-i", str(path)], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        shutil.rmtree(path)
+    path.mkdir(parents=True)
+    return path
+
+
+@contextlib.contextmanager
+def unwritable(directory):
+    """The directory immutable while the block runs: the tests run as root,
+    whom no mode bits stop, but the immutable attribute stops even root from
+    adding a file."""
+    subprocess.run(["chattr", "+i", str(directory)], check=True, stdin=subprocess.DEVNULL)
+    try:
+        yield
+    finally:
+        subprocess.run(["chattr", "-i", str(directory)], check=True, stdin=subprocess.DEVNULL)
+
+
 def screenshot(name):
     """The whole test display as SCREENSHOTS/<name>.png; returns the path."""
     SCREENSHOTS.mkdir(parents=True, exist_ok=True)
@@ -167,15 +192,17 @@ class App:
         app.set_text(CONTENT, "你好")
     """
 
-    def __init__(self, name, settings=None, lang=None, directory=None):
+    def __init__(self, name, settings=None, lang=None, directory=None, fresh=None, cwd=None):
+        """directory: one that holds the program already (a second run);
+        otherwise `fresh` (default WORK/name) is made anew with a copy of it.
+        cwd: the working directory to start it in (default its own)."""
         self.name = name
         self.lang = lang
         if directory is None:
-            directory = WORK / name
-            shutil.rmtree(directory, ignore_errors=True)
-            directory.mkdir(parents=True)
+            directory = fresh_directory(fresh if fresh is not None else WORK / name)
             shutil.copy2(APP_EXE, directory / "QXtts.exe")
         self.dir = Path(directory)
+        self.cwd = Path(cwd) if cwd is not None else self.dir
         self.exe = self.dir / "QXtts.exe"
         self.ini = self.dir / "QXtts.ini"
         if settings is not None:
@@ -193,7 +220,7 @@ class App:
 
     def start(self):
         require_display()
-        self.proc = subprocess.Popen([str(WINE_RUN), str(self.exe)], cwd=self.dir, env=self.env(),
+        self.proc = subprocess.Popen([str(WINE_RUN), str(self.exe)], cwd=self.cwd, env=self.env(),
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         self.driver("wait")

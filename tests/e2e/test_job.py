@@ -10,8 +10,8 @@ import time
 import unittest
 import urllib.parse
 
-from harness import (API_KEY, CONTENT, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SPEAKER, SPEED, START, VOLUME, App,
-                     emulator, emulator_requests, gbk, wait_for)
+from harness import (API_KEY, CONTENT, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY, SPEAKER, SPEED, START,
+                     VOLUME, WORK, App, emulator, emulator_requests, fresh_directory, gbk, unwritable, wait_for)
 
 STAMPED = re.compile(r"^语音合成成功，文件名：(.*\\(\d{13})\.mp3)$")
 
@@ -219,6 +219,46 @@ class SynthesisJob(unittest.TestCase):
             self.assertEqual(sorted(sizes), sorted(replies))
             for path in files:
                 self.assertGreater(mp3_seconds(path), 0.5)
+
+    def testTypedKeysAreUsedButOnlyTheTokenIsSaved(self):
+        with App("job-typed-keys") as app:
+            app.set_text(SECRET_KEY, "qx-dev-secret-key")
+            app.set_text(API_KEY, "qx-dev-api-key")
+            self.assertSaved(app, self.synthesize(app))
+            token = dict(form(emulator_requests("synth")[-1]))["tok"].encode()
+            self.assertEqual(app.ini_bytes(), b"[ocr]\r\nAT=" + token + b"\r\n")
+
+    def testUnwritableDirectoryGivesTheFailureMessageAndLeavesNothing(self):
+        emulator({"add_tokens": ["qx-cached-token"]})
+        with App("job-unwritable", settings=DEMO_KEYS + b"AT=qx-cached-token\r\n") as app:
+            before = sorted(os.listdir(app.dir))
+            with unwritable(app.dir):
+                box = self.synthesize(app)
+                after = sorted(os.listdir(app.dir))
+            self.assertEqual(box, {"title": "抱歉", "text": "语音合成失败", "owner": "none"})
+            self.assertEqual(len(emulator_requests("synth")), 1)
+            self.assertEqual(after, before)  # no MP3, no temporary file
+            self.assertTrue(app.enabled(START))
+
+    def testAnotherWorkingDirectoryLeavesTheFilesBesideTheProgram(self):
+        elsewhere = fresh_directory(WORK / "job-elsewhere-cwd")
+        with App("job-elsewhere", settings=DEMO_KEYS, cwd=elsewhere) as app:
+            self.assertEqual(app.text(API_KEY), "qx-dev-api-key")
+            self.assertGreater(mp3_seconds(self.assertSaved(app, self.synthesize(app))), 0.5)
+            self.assertTrue(any(line.startswith(b"AT=") for line in app.ini_bytes().split(b"\r\n")))
+        self.assertEqual(os.listdir(elsewhere), [])
+
+    def testChineseDirectoryNameInTheChineseAndTheEnglishLocale(self):
+        for lang, code_page in (("zh_CN.UTF-8", 936), ("en_US.UTF-8", 1252)):
+            with self.subTest(lang=lang):
+                emulator({"clear_log": True})
+                directory = WORK / "语音" / lang
+                with App("job-chinese-directory", settings=DEMO_KEYS, lang=lang, fresh=directory) as app:
+                    self.assertEqual(app.code_page(), code_page)
+                    self.assertEqual(app.text(API_KEY), "qx-dev-api-key")
+                    path = self.assertSaved(app, self.synthesize(app))
+                    self.assertGreater(mp3_seconds(path), 0.5)
+                    self.assertTrue(any(line.startswith(b"AT=") for line in app.ini_bytes().split(b"\r\n")))
 
 
 if __name__ == "__main__":

@@ -89,6 +89,8 @@ class MainWindow(unittest.TestCase):
                     app.set_text(API_KEY, api)
                     app.click(START)
                     self.assertEqual(app.msgbox(), KEY_PROMPT)
+                    # The focus moves once the box has closed and its call returned.
+                    wait_for(lambda: app.focus() == focus, timeout=5)
                     self.assertEqual(app.focus(), focus)
                     self.assertEqual(app.text(CONTENT), "要合成的文本")
                     self.assertTrue(app.enabled(START))

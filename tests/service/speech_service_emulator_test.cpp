@@ -142,7 +142,7 @@ TEST_F(ServiceEmulator, KeysWithReservedCharactersGetAToken) {
 TEST_F(ServiceEmulator, RefusedCredentialsGiveTheErrorText) {
     const Text reply = client().requestToken("wrong", kApiKey);
     EXPECT_TRUE(jsonString(reply, "access_token").empty());
-    EXPECT_NE(reply.find("\"error\""), Text::npos) << reply;
+    EXPECT_NE(reply.find("\"refused\""), Text::npos) << reply;
 }
 
 TEST_F(ServiceEmulator, RefusedSynthesisGivesTheMarker) {

@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <utility>
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <vector>
 
 #include "platform/module_path.h"
 #include "platform/unique.h"
@@ -17,35 +20,71 @@ namespace {
 // next one differs once the tick count has moved on.
 constexpr int kNameAttempts = 50;
 constexpr DWORD kStampRetryDelayMs = 20;
+constexpr unsigned kTemporaryNameAttempts = 100;
 
-// A file that is deleted when its owner goes, unless it was kept.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::wstring path) : path_(std::move(path)) {}
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-    ~TemporaryFile() {
-        if (!path_.empty()) ::DeleteFileW(path_.c_str());
+// Marks an open file for deletion when its last handle closes, or takes the
+// mark back. While marked, the file goes with the handle however the process
+// ends: ExitProcess (the window closed mid-save), TerminateProcess or a crash
+// run no destructor, but the system closes every handle and deletes the file.
+// FileDispositionInfo exists from Windows Vista on and Wine implements it.
+// FILE_FLAG_DELETE_ON_CLOSE would mark the file at creation, but before
+// Windows 10 (FileDispositionInfoEx) nothing can take that mark back: a
+// DeleteFile of FALSE has no effect on such a handle.
+bool markForDeletion(HANDLE file, bool remove) noexcept {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// A new file named qxtXXXX.tmp in the directory, open for writing only, not
+// shared, and marked for deletion from the start; its full path in `path`.
+UniqueFile createTemporaryFile(const std::wstring& directory, std::wstring& path) {
+    const unsigned seed = static_cast<unsigned>(::GetTickCount()) ^ (static_cast<unsigned>(::GetCurrentThreadId()) << 4);
+    for (unsigned i = 0; i < kTemporaryNameAttempts; ++i) {
+        wchar_t name[16];
+        std::swprintf(name, 16, L"qxt%04X.tmp", (seed + i) & 0xFFFFu);
+        path = directory + L"\\" + name;
+        // DELETE: for the deletion mark and the rename.
+        UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        if (file.valid()) {
+            if (markForDeletion(file.get(), true)) return file;
+            file.reset();
+            ::DeleteFileW(path.c_str());
+            return {};
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return {};
     }
-    [[nodiscard]] const std::wstring& path() const noexcept { return path_; }
-    void keep() noexcept { path_.clear(); }
+    return {};
+}
 
-private:
-    std::wstring path_;
-};
-
-[[nodiscard]] bool writeAll(const std::wstring& path, const Bytes& audio) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_ARCHIVE, nullptr));
-    if (!file.valid()) return false;
+[[nodiscard]] bool writeAll(HANDLE file, const Bytes& audio) {
     std::size_t done = 0;
     while (done < audio.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(audio.size() - done, 1u << 20));
         DWORD written = 0;
-        if (!::WriteFile(file.get(), audio.data() + done, chunk, &written, nullptr) || written == 0) return false;
+        if (!::WriteFile(file, audio.data() + done, chunk, &written, nullptr) || written == 0) return false;
         done += written;
     }
-    return ::FlushFileBuffers(file.get()) != FALSE;
+    return ::FlushFileBuffers(file) != FALSE;
+}
+
+// Gives the open file the name `name` in the directory that `directory` is
+// open on. Fails with ERROR_ALREADY_EXISTS when the name is taken, atomically,
+// also against another job racing for it: a file is never replaced. The name
+// is relative to the directory's handle because the system takes a full name
+// here only as an NT path ("\??\C:\..."), and SetFileInformationByHandle
+// passes the name through as given.
+bool renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
+    const std::size_t nameBytes = name.size() * sizeof(wchar_t);
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = directory;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, name.data(), nameBytes);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 }  // namespace
@@ -58,20 +97,32 @@ std::wstring outputDirectory() {
 
 std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                            const std::function<Text()>& nextStamp) {
-    wchar_t temporaryName[MAX_PATH] = {};
-    if (directory.empty() || !::GetTempFileNameW(directory.c_str(), L"qxt", 0, temporaryName)) return {};
-    TemporaryFile temporary(temporaryName);
-    if (!writeAll(temporary.path(), audio)) return {};
+    if (directory.empty()) return {};
+    UniqueFile folder(::CreateFileW(directory.c_str(), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.valid()) return {};
+    std::wstring temporaryPath;
+    UniqueFile temporary = createTemporaryFile(directory, temporaryPath);
+    if (!temporary.valid() || !writeAll(temporary.get(), audio)) return {};
 
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const std::wstring target = directory + L"\\" + widenText(stamp) + L".mp3";
-        // Without MOVEFILE_REPLACE_EXISTING the move fails on a taken name,
-        // atomically, also against another job racing for the same name.
-        if (::MoveFileExW(temporary.path().c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            temporary.keep();
+        const std::wstring name = widenText(stamp) + L".mp3";
+        // The file is complete now. Its deletion mark comes off only for the
+        // rename and goes back on when the name is taken: the one moment a
+        // process ending leaves the temporary file behind is between these
+        // two calls.
+        if (!markForDeletion(temporary.get(), false)) return {};
+        if (renameOpenFile(temporary.get(), folder.get(), name)) {
+            temporary.reset();
+            const std::wstring target = directory + L"\\" + name;
             return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES ? target : std::wstring{};
         }
         const DWORD error = ::GetLastError();
+        if (!markForDeletion(temporary.get(), true)) {
+            temporary.reset();
+            ::DeleteFileW(temporaryPath.c_str());
+            return {};
+        }
         if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return {};
         ::Sleep(kStampRetryDelayMs);
         stamp = nextStamp();

@@ -1,6 +1,7 @@
 #include "job/audio_file.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -70,13 +71,19 @@ UniqueFile createTemporaryFile(const std::wstring& directory, std::wstring& path
     return ::FlushFileBuffers(file) != FALSE;
 }
 
+enum class Rename { Done, NameTaken, Failed };
+
 // Gives the open file the name `name` in the directory that `directory` is
-// open on. Fails with ERROR_ALREADY_EXISTS when the name is taken, atomically,
-// also against another job racing for it: a file is never replaced. The name
-// is relative to the directory's handle because the system takes a full name
-// here only as an NT path ("\??\C:\..."), and SetFileInformationByHandle
-// passes the name through as given.
-bool renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
+// open on; a name that is taken fails, atomically, also against another job
+// racing for it: a file is never replaced.
+// This is FileRenameInfo of SetFileInformationByHandle (Windows Vista on),
+// made through the call that it makes on Windows, NtSetInformationFile:
+// Wine 8's SetFileInformationByHandle refuses FileRenameInfo
+// (ERROR_INVALID_PARAMETER), its NtSetInformationFile does it. The name is
+// relative to the directory's handle: a full name would have to be an NT path
+// ("\??\C:\...").
+Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
+    constexpr auto kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035L);
     const std::size_t nameBytes = name.size() * sizeof(wchar_t);
     std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -84,7 +91,11 @@ bool renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
     info->RootDirectory = directory;
     info->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(info->FileName, name.data(), nameBytes);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+    IO_STATUS_BLOCK status{};
+    const NTSTATUS result =
+        ::NtSetInformationFile(file, &status, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+    if (result >= 0) return Rename::Done;
+    return result == kObjectNameCollision ? Rename::NameTaken : Rename::Failed;
 }
 
 }  // namespace
@@ -112,18 +123,18 @@ std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Te
         // process ending leaves the temporary file behind is between these
         // two calls.
         if (!markForDeletion(temporary.get(), false)) return {};
-        if (renameOpenFile(temporary.get(), folder.get(), name)) {
+        const Rename renamed = renameOpenFile(temporary.get(), folder.get(), name);
+        if (renamed == Rename::Done) {
             temporary.reset();
             const std::wstring target = directory + L"\\" + name;
             return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES ? target : std::wstring{};
         }
-        const DWORD error = ::GetLastError();
         if (!markForDeletion(temporary.get(), true)) {
             temporary.reset();
             ::DeleteFileW(temporaryPath.c_str());
             return {};
         }
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return {};
+        if (renamed == Rename::Failed) return {};
         ::Sleep(kStampRetryDelayMs);
         stamp = nextStamp();
     }

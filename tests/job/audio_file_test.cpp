@@ -147,39 +147,25 @@ TEST(SaveAudioFile, JobsRacingForOneNameEachKeepTheirOwnCompleteFile) {
     EXPECT_EQ(dir.files().size(), static_cast<std::size_t>(kJobs));
 }
 
-// Run by the next test in a process of its own, never alone: it stops in the
-// middle of a save, with the audio written to the temporary file and the
-// stamp's name taken, tells the parent, and waits to be killed.
-TEST(SaveAudioFileChild, DISABLED_StopsMidSave) {
-    wchar_t directory[MAX_PATH] = {};
-    wchar_t event[64] = {};
-    ASSERT_TRUE(::GetEnvironmentVariableW(L"QX_MID_SAVE_DIR", directory, MAX_PATH));
-    ASSERT_TRUE(::GetEnvironmentVariableW(L"QX_MID_SAVE_EVENT", event, 64));
-    (void)saveAudioFile(directory, someAudio(100000, 5), "1704067200123", [&]() -> Text {
-        ::SetEvent(::OpenEventW(EVENT_MODIFY_STATE, FALSE, event));
-        ::Sleep(INFINITE);
-        return {};
-    });
-}
-
 TEST(SaveAudioFile, ProcessKilledMidSaveLeavesNoTemporaryFile) {
     ScratchDirectory dir;
     const Bytes earlier = someAudio(600, 1);
     writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
     const std::wstring eventName = L"qx-mid-save-" + std::to_wstring(::GetCurrentProcessId());
     UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-    ::SetEnvironmentVariableW(L"QX_MID_SAVE_DIR", dir.path().c_str());
-    ::SetEnvironmentVariableW(L"QX_MID_SAVE_EVENT", eventName.c_str());
 
+    // stop_mid_save.exe, built beside this test, stops in the middle of the
+    // save and waits to be killed.
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring commandLine = L"\"" + std::wstring(self) +
-                               L"\" --gtest_filter=SaveAudioFileChild.DISABLED_StopsMidSave --gtest_also_run_disabled_tests";
+    std::wstring helper(self);
+    helper = helper.substr(0, helper.rfind(L'\\')) + L"\\stop_mid_save.exe";
+    std::wstring commandLine = L"\"" + helper + L"\" \"" + dir.path() + L"\" " + eventName;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    ASSERT_TRUE(::CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                 &child));
+    ASSERT_TRUE(::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &child));
     UniqueHandle process(child.hProcess), thread(child.hThread);
     const bool midSave = ::WaitForSingleObject(stopped.get(), 30000) == WAIT_OBJECT_0;
     ::TerminateProcess(process.get(), 1);

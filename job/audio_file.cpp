@@ -85,11 +85,11 @@ enum class Rename { Done, NameTaken, Failed };
 Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
     constexpr auto kObjectNameCollision = static_cast<NTSTATUS>(0xC0000035L);
     const std::size_t nameBytes = name.size() * sizeof(wchar_t);
-    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + nameBytes + sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
     info->ReplaceIfExists = FALSE;
     info->RootDirectory = directory;
-    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    info->FileNameLength = static_cast<ULONG>(nameBytes);
     std::memcpy(info->FileName, name.data(), nameBytes);
     IO_STATUS_BLOCK status{};
     const NTSTATUS result =

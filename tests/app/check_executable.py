@@ -14,8 +14,9 @@ from pathlib import Path
 
 EXE, ICO, WINDRES = (Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]) if len(sys.argv) == 4 else (None,) * 3
 CAPTION = "Vorin语音在线合成"
+# ntdll: the rename of the open audio file (NtSetInformationFile).
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll",
-               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll"}
+               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
 
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_VSCROLL = 0x40000000, 0x10000000, 0x00010000, 0x00200000
 SS_LEFT, SS_RIGHT, SS_CENTERIMAGE = 0x0, 0x2, 0x200

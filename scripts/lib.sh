@@ -12,14 +12,37 @@ QX_JOBS=${QX_JOBS:-$(nproc)}
 QX_EMU_TOKEN_PORT=${QX_EMU_TOKEN_PORT:-47443}
 QX_EMU_SYNTH_PORT=${QX_EMU_SYNTH_PORT:-47080}
 
+# The product is a 32-bit Windows program, and the tests run its 32-bit build
+# under Wine. Some hosts' kernels cannot execute 32-bit code at all (execve
+# of an i386 ELF gives ENOEXEC), so Wine's 32-bit side cannot start there; on
+# such a host the tests run a 64-bit build of the same sources under 64-bit
+# Wine, and the 32-bit product is still built and checked as a file
+# (build/win32). QX_WIN_ARCH=i686|x86_64 overrides the choice.
+qx_host_runs_i386() {
+  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+if [ -z "${QX_WIN_ARCH:-}" ]; then
+  if qx_host_runs_i386; then QX_WIN_ARCH=i686; else QX_WIN_ARCH=x86_64; fi
+fi
+case "$QX_WIN_ARCH" in
+  i686) QX_WINE_LOADER=wine ;;
+  x86_64) QX_WINE_LOADER=/usr/lib/wine/wine64 ;;
+  *) echo "QX_WIN_ARCH must be i686 or x86_64" >&2; return 1 ;;
+esac
+QX_PRODUCT_BUILD=${QX_PRODUCT_BUILD:-$QX_ROOT/build/win32}   # the 32-bit product, when the tests are 64-bit
+export QX_WIN_ARCH QX_WINE_LOADER
+
 # Wine runs in a Chinese locale (ANSI code page 936). Only Wine gets it: the
 # host need not have that locale, and other programs would warn about it.
-qx_wine() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine "$@"; }
+qx_wine() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$QX_WINE_LOADER" "$@"; }
+qx_winepath() { "$QX_WINE_LOADER" winepath "$@" 2>/dev/null; }
 
 qx_wine_env() {
   export WINEPREFIX="$QX_BUILD/wineprefix"
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  [ "$QX_WIN_ARCH" = x86_64 ] && export WINEARCH=win64 WINELOADER="$QX_WINE_LOADER"
+  return 0
 }
 
 # Starts a persistent wineserver and Wine's services with their output
@@ -37,9 +60,9 @@ qx_gui_warmup() {
   qx_wine_env
   local dir="$QX_BUILD/warmup" pid
   rm -rf "$dir" && mkdir -p "$dir" && cp "$QX_BUILD/app/QXtts.exe" "$dir/"
-  ( cd "$dir" && exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine QXtts.exe </dev/null >/dev/null 2>&1 ) &
+  ( cd "$dir" && exec env LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$QX_WINE_LOADER" QXtts.exe </dev/null >/dev/null 2>&1 ) &
   pid=$!
-  qx_wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(winepath -w "$dir/QXtts.exe" 2>/dev/null)" wait \
+  qx_wine "$QX_BUILD/tools/uidriver/uidriver.exe" --timeout 240 --exe "$(qx_winepath -w "$dir/QXtts.exe")" wait \
     </dev/null >"$dir/driver.out" 2>&1 || echo "warm-up: the window did not appear" >&2
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true

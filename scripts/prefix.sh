@@ -11,10 +11,10 @@ qx_wine_env
 stamp="$WINEPREFIX/.qx-ready"
 if [ ! -f "$stamp" ] || [ "$QX_BUILD/testca/ca.der" -nt "$stamp" ]; then
   echo "prefix: making $WINEPREFIX" >&2
-  LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wineboot -i </dev/null >/dev/null 2>&1
+  qx_wine wineboot -i </dev/null >/dev/null 2>&1
   qx_wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
   qx_wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x800 /f </dev/null >/dev/null 2>&1
-  qx_wine "$QX_BUILD/tools/trustca/trustca.exe" "$(winepath -w "$QX_BUILD/testca/ca.der" 2>/dev/null)" </dev/null
+  qx_wine "$QX_BUILD/tools/trustca/trustca.exe" "$(qx_winepath -w "$QX_BUILD/testca/ca.der")" </dev/null
   wineserver -w
   touch "$stamp"
 fi

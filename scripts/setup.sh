@@ -19,6 +19,7 @@ set -euo pipefail
 packages=(
   cmake make git ca-certificates
   g++-mingw-w64-i686-posix              # the Windows toolchain (posix threads)
+  g++-mingw-w64-x86-64-posix            # the 64-bit test build, for hosts that cannot run 32-bit code
   wine wine32:i386 wine64               # runs the program and its tests
   fonts-wine                            # Wine's own fonts (Marlett: the title-bar buttons)
   xvfb xauth x11-utils imagemagick      # virtual display and screenshots

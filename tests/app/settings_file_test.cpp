@@ -76,7 +76,7 @@ TEST_F(SettingsFileTest, EmptyWriteKeepsTheKey) {
 }
 
 TEST_F(SettingsFileTest, WritingTheKeysLeavesTheTokenLineAlone) {
-    const std::string tokenLine = "AT=24.0123456789abcdef.2592000.1700000000.282335-12345678";
+    const std::string tokenLine = "AT=qxemu.0123456789abcdef0123456789abcdef01234567.2419200";
     test::writeFileBytes(iniPath(), "[ocr]\r\n" + tokenLine + "\r\n");
     file().writeKey("AK", "");
     file().writeKey("SK", "");

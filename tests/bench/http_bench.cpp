@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     const bool held = argc > 3 && std::string(argv[3]) == "held";
     std::optional<qx::ComScope> com;
     if (held) com.emplace();
-    const qx::Text form = "lan=zh&ctp=1&cuid=abcdxxx&tok=24.0123456789abcdef&tex=%25E4%25BD%25A0%25E5%25A5%25BD"
+    const qx::Text form = "lan=zh&ctp=1&cuid=abcdxxx&tok=qxemu.0123456789abcdef&tex=%25E4%25BD%25A0%25E5%25A5%25BD"
                           "&vol=5&per=0&spd=5&pit=5&aue=3";
     LARGE_INTEGER frequency;
     ::QueryPerformanceFrequency(&frequency);

@@ -15,7 +15,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "testserver"))
 import testserver  # noqa: E402
 
-FORM = ("lan=zh&ctp=1&cuid=abcdxxx&tok=24.0123456789abcdef&tex=%25E4%25BD%25A0%25E5%25A5%25BD"
+FORM = ("lan=zh&ctp=1&cuid=abcdxxx&tok=qxemu.0123456789abcdef&tex=%25E4%25BD%25A0%25E5%25A5%25BD"
         "&vol=5&per=0&spd=5&pit=5&aue=3")
 USER_AGENT = ("Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
               "Chrome/55.0.2883.87 Safari/537.36")

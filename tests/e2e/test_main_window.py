@@ -53,7 +53,7 @@ class MainWindow(unittest.TestCase):
             app.screenshot("main-window-typed-zh_CN")
 
     def testSaveWithEmptyBoxesKeepsKeysAndTheToken(self):
-        token_line = b"AT=24.token-from-last-month.2592000"
+        token_line = b"AT=qxemu.token-from-last-month.2419200"
         with App("save-empty", settings=b"[ocr]\r\nAK=old-ak\r\nSK=old-sk\r\n" + token_line + b"\r\n") as app:
             self.assertEqual(app.text(API_KEY), "old-ak")
             app.set_text(API_KEY, "")

@@ -97,8 +97,8 @@ TEST(JsonDocumentParse, TokenReplyGivesTheTokenByBracketAndByName) {
     ASSERT_TRUE(doc.parse(kTokenReply));
     EXPECT_EQ(doc.getText("['access_token']"), kToken);
     EXPECT_EQ(doc.getText("access_token"), kToken);
-    EXPECT_EQ(doc.getText("expires_in"), "2592000");
-    EXPECT_EQ(doc.getText("scope"), "audio_tts_post public");
+    EXPECT_EQ(doc.getText("expires_in"), "2419200");
+    EXPECT_EQ(doc.getText("scope"), "tts");
 }
 
 struct ParseCase {

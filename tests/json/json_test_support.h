@@ -7,12 +7,11 @@
 
 namespace qx::test {
 
-// The token reply of the speech service.
+// A token reply as the local emulator of the speech service gives it.
 inline constexpr std::string_view kTokenReply =
-    R"({"access_token":"24.6c5e1ff1.2592000.1700000000.282335-12345678",)"
-    R"("scope":"audio_tts_post public","refresh_token":"25.b55fe1d287227ca97aab219bb249b8ab.315360000.1798284651.282335-8574074",)"
-    R"("expires_in":2592000})";
-inline constexpr std::string_view kToken = "24.6c5e1ff1.2592000.1700000000.282335-12345678";
+    R"({"access_token":"qxemu.3f9a0c5e7b21d4468e0f5a9c1b7d2e4f6a8c0b3d.2419200",)"
+    R"("expires_in":2419200,"scope":"tts"})";
+inline constexpr std::string_view kToken = "qxemu.3f9a0c5e7b21d4468e0f5a9c1b7d2e4f6a8c0b3d.2419200";
 
 // A document that can also look at the engine's globals.
 class ProbedDocument : public JsonDocument {

@@ -30,9 +30,9 @@ TEST(TextBetween, MissingOrEmptyMarkerGivesEmpty) {
 }
 
 TEST(TextBetween, QuoteMarkerStandsForADoubleQuote) {
-    const std::string json = "{\"access_token\":\"24.abc\",\"expires_in\":2592000}";
-    EXPECT_EQ(textBetween(json, std::string("access_token") + kQuote + ":" + kQuote, kQuote), "24.abc");
-    EXPECT_EQ(textBetween(json, std::string(kQuote) + "expires_in" + kQuote + ":", "}"), "2592000");
+    const std::string json = "{\"access_token\":\"qx.abc\",\"expires_in\":2419200}";
+    EXPECT_EQ(textBetween(json, std::string("access_token") + kQuote + ":" + kQuote, kQuote), "qx.abc");
+    EXPECT_EQ(textBetween(json, std::string(kQuote) + "expires_in" + kQuote + ":", "}"), "2419200");
     // Only the exact marker is replaced; the text itself is never rewritten.
     EXPECT_EQ(textBetween(std::string("a") + kQuote + "b\"", "a", "\""), std::string(kQuote) + "b");
 }

@@ -46,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TexCase>& info) { return std::string(info.param.name); });
 
 TEST(SynthesisForm, FieldsInOrderWithArgumentsUnchanged) {
-    EXPECT_EQ(synthesisForm("24.abc", "a", "3", "7", "15", "5003"),
-              "lan=zh&ctp=1&cuid=abcdxxx&tok=24.abc&tex=%25%36%31&vol=15&per=5003&spd=3&pit=7&aue=3");
+    EXPECT_EQ(synthesisForm("qx.abc", "a", "3", "7", "15", "5003"),
+              "lan=zh&ctp=1&cuid=abcdxxx&tok=qx.abc&tex=%25%36%31&vol=15&per=5003&spd=3&pit=7&aue=3");
 }
 
 TEST(SynthesisForm, EmptyArgumentsAreEmptyValues) {
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"ShortJsonError", [] {
                                       Reply r;
                                       r.headers = {"Content-Type: application/json"};
-                                      r.body = toBytes("{\"err_no\":40101,\"err_msg\":\"unknown access token\"}");
+                                      r.body = toBytes("{\"refused\":\"unknown_token\",\"detail\":\"unknown access token\"}");
                                       return r;
                                   }()},
                       RefusalCase{"HtmlPageWith502", htmlPage(502)},
@@ -228,11 +228,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {
     Reply reply;
     reply.headers = {"Content-Type: application/json"};
-    reply.body = toBytes("{\"access_token\":\"abc\",\"expires_in\":2592000}");
+    reply.body = toBytes("{\"access_token\":\"abc\",\"expires_in\":2419200}");
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
     const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
     const Text answer = client.requestToken("s&c#r+t%", "api key");
-    EXPECT_EQ(answer, "{\"access_token\":\"abc\",\"expires_in\":2592000}");
+    EXPECT_EQ(answer, "{\"access_token\":\"abc\",\"expires_in\":2419200}");
     const test::ServerLog log = e.log(1, 10);
     ASSERT_EQ(log.requests.size(), 1u);
     const test::RecordedRequest& request = log.requests[0];
@@ -257,10 +257,10 @@ TEST_F(ServiceWire, OrdinaryKeysGoOutAsTyped) {
 TEST_F(ServiceWire, TokenReplyIsReturnedWhateverItsStatus) {
     Reply reply;
     reply.status = 401;
-    reply.body = toBytes("{\"error\":\"invalid_client\"}");
+    reply.body = toBytes("{\"refused\":\"unknown_key\",\"detail\":\"no such API Key\"}");
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
     const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
-    EXPECT_EQ(client.requestToken("s", "a"), "{\"error\":\"invalid_client\"}");
+    EXPECT_EQ(client.requestToken("s", "a"), "{\"refused\":\"unknown_key\",\"detail\":\"no such API Key\"}");
 }
 
 TEST_F(ServiceWire, TokenReplyEndsAtFirstZeroByte) {

@@ -34,8 +34,10 @@ SYNTH_PATH = "/text2audio"
 CONTROL_PATH = "/_control"
 
 DEFAULT_KEYS = {"qx-dev-api-key": "qx-dev-secret-key"}
-TOKEN_LIFETIME = 2592000
-TOKEN_SCOPE = "audio_voice_assistant_get audio_tts_post public"
+# Four weeks; the program never reads it (its check box advises a fresh
+# token once a month).
+TOKEN_LIFETIME = 2419200
+TOKEN_SCOPE = "tts"
 MAX_TEXT_GBK_BYTES = 1024
 FORM_FIELDS = ("lan", "ctp", "cuid", "tok", "tex", "vol", "per", "spd", "pit", "aue")
 
@@ -261,10 +263,16 @@ def json_reply(status, obj):
     return Reply(status, json.dumps(obj, ensure_ascii=False).encode("utf-8"), "application/json")
 
 
-def synth_error(code, message):
+def refusal(status, reason, detail):
+    # Every error reply of the emulator has one shape: a reason word that a
+    # test can match and a sentence for a person reading the log.
+    return json_reply(status, {"refused": reason, "detail": detail})
+
+
+def synth_error(reason, detail):
     # Refusals come with status 200 and a short JSON body, so the client's
     # length threshold is what tells them from audio.
-    return json_reply(200, {"err_no": code, "err_msg": message})
+    return refusal(200, reason, detail)
 
 
 def html_error_page(status):
@@ -380,29 +388,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == SYNTH_PATH:
             extra = {}
             return "synth", self.synth(body, extra), extra
-        return "unknown", json_reply(404, {"error": "not_found", "error_description": "no such path"}), {}
+        return "unknown", refusal(404, "no_such_path", "no such path"), {}
 
     def token(self, query):
         if self.command != "POST":
-            return json_reply(405, {"error": "invalid_request", "error_description": "use POST"})
+            return refusal(405, "wrong_method", "use POST")
         try:
             pairs = urllib.parse.parse_qsl(query, keep_blank_values=True, strict_parsing=True,
                                            encoding="utf-8", errors="strict")
         except (ValueError, UnicodeDecodeError):
-            return json_reply(400, {"error": "invalid_request", "error_description": "malformed query"})
+            return refusal(400, "bad_query", "malformed query")
         names = [n for n, _ in pairs]
         params = dict(pairs)
         if sorted(names) != ["client_id", "client_secret", "grant_type"]:
-            return json_reply(400, {"error": "invalid_request",
-                                    "error_description": "expected grant_type, client_secret and client_id once each"})
+            return refusal(400, "bad_query", "expected grant_type, client_secret and client_id once each")
         if params["grant_type"] != "client_credentials":
-            return json_reply(400, {"error": "unsupported_grant_type",
-                                    "error_description": "only client_credentials is supported"})
+            return refusal(400, "bad_grant", "only client_credentials is supported")
         secret = self.server.state.secret_of(params["client_id"])
         if secret is None:
-            return json_reply(401, {"error": "invalid_client", "error_description": "unknown client id"})
+            return refusal(401, "unknown_key", "no such API Key")
         if secret != params["client_secret"]:
-            return json_reply(401, {"error": "invalid_client", "error_description": "Client authentication failed"})
+            return refusal(401, "wrong_secret", "the Secret Key does not belong to this API Key")
         return json_reply(200, {
             "access_token": token_for(params["client_id"], secret),
             "expires_in": TOKEN_LIFETIME,
@@ -411,57 +417,57 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def synth(self, body, extra):
         if self.command != "POST":
-            return synth_error(40000, "use POST")
+            return synth_error("wrong_method", "use POST")
         fields, duplicates = parse_form(body)
         if duplicates:
-            return synth_error(40001, "field given twice: " + duplicates[0])
+            return synth_error("repeated_field", "field given twice: " + duplicates[0])
         for name in FORM_FIELDS:
             if name not in fields:
-                return synth_error(40001, "missing field: " + name)
+                return synth_error("missing_field", "missing field: " + name)
         try:
             values = {n: form_decode(fields[n]).decode("utf-8") for n in FORM_FIELDS if n != "tex"}
         except UnicodeDecodeError:
-            return synth_error(40002, "fields are not UTF-8")
+            return synth_error("bad_field", "fields are not UTF-8")
         if not self.server.state.token_known(values["tok"]):
-            return synth_error(40101, "unknown access token")
+            return synth_error("unknown_token", "unknown access token")
         once = form_decode(fields["tex"])
         try:
             once.decode("ascii")
         except UnicodeDecodeError:
-            return synth_error(40002, "tex is not percent-encoded twice")
+            return synth_error("bad_field", "tex is not percent-encoded twice")
         try:
             text = form_decode(once.decode("ascii")).decode("utf-8")
         except UnicodeDecodeError:
-            return synth_error(40002, "tex is not UTF-8 after decoding twice")
+            return synth_error("bad_field", "tex is not UTF-8 after decoding twice")
         extra["text"] = text
         if not text:
-            return synth_error(40002, "tex is empty")
+            return synth_error("bad_field", "tex is empty")
         try:
             gbk_length = len(text.encode("gbk"))
         except UnicodeEncodeError:
-            return synth_error(40002, "tex has characters outside GBK")
+            return synth_error("bad_field", "tex has characters outside GBK")
         if gbk_length > MAX_TEXT_GBK_BYTES:
-            return synth_error(41301, "text too long: %d bytes in GBK, at most %d" % (gbk_length, MAX_TEXT_GBK_BYTES))
+            return synth_error("text_too_long", "text too long: %d bytes in GBK, at most %d" % (gbk_length, MAX_TEXT_GBK_BYTES))
         if values["lan"] != "zh":
-            return synth_error(40002, "lan must be zh")
+            return synth_error("bad_field", "lan must be zh")
         if values["ctp"] != "1":
-            return synth_error(40002, "ctp must be 1")
+            return synth_error("bad_field", "ctp must be 1")
         if not values["cuid"]:
-            return synth_error(40002, "cuid is empty")
+            return synth_error("bad_field", "cuid is empty")
         if values["aue"] != "3":
-            return synth_error(40002, "aue must be 3 (mp3)")
+            return synth_error("bad_field", "aue must be 3 (mp3)")
         numbers = {}
         for name, top in (("spd", 15), ("pit", 15), ("vol", 15)):
             value = values[name]
             if not value.isdigit() or not 0 <= int(value) <= top:
-                return synth_error(40002, "%s must be a whole number from 0 to %d" % (name, top))
+                return synth_error("bad_field", "%s must be a whole number from 0 to %d" % (name, top))
             numbers[name] = int(value)
         if values["per"] not in SPEAKERS:
-            return synth_error(40002, "unknown speaker: " + values["per"])
+            return synth_error("bad_field", "unknown speaker: " + values["per"])
         try:
             audio = synthesize_mp3(self.server.state, text, numbers["spd"], numbers["pit"], numbers["vol"], values["per"])
         except (OSError, subprocess.SubprocessError) as e:
-            return synth_error(50001, "synthesis failed: %s" % e.__class__.__name__)
+            return synth_error("engine_failed", "synthesis failed: %s" % e.__class__.__name__)
         return Reply(200, audio, "audio/mp3")
 
     def control(self, path, query, body):

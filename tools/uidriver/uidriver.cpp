@@ -29,8 +29,7 @@
 //   rect ID                 print "x y width height" of the control's window in screen
 //                           pixels, then the client area's width and height; ID 0 is the
 //                           main window itself
-//   dpi                     print the system DPI, then the DPI awareness of the window:
-//                           0 unaware, 1 system, 2 per monitor (-1: the system cannot tell)
+//   dpi                     print the system DPI (as a DPI-aware program sees it)
 //   link-url ID             print the URL of link item 0 of a SysLink control
 //   link-click ID           click link item 0 of a SysLink control
 //   close                   close the window as its close box does
@@ -508,25 +507,12 @@ int commandRect(HWND window) {
     return kExitOk;
 }
 
-template <class Function>
-Function user32Function(const char* name) {
-    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-    FARPROC found = user32 ? ::GetProcAddress(user32, name) : nullptr;
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-}
-
-// The awareness functions exist from Windows 10 1607 on.
-int commandDpi(const Target& target) {
+int commandDpi() {
     HDC screen = ::GetDC(nullptr);
-    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen) ::ReleaseDC(nullptr, screen);
-    using ContextOfWindow = DPI_AWARENESS_CONTEXT(WINAPI*)(HWND);
-    using AwarenessOfContext = DPI_AWARENESS(WINAPI*)(DPI_AWARENESS_CONTEXT);
-    const auto contextOf = user32Function<ContextOfWindow>("GetWindowDpiAwarenessContext");
-    const auto awarenessOf = user32Function<AwarenessOfContext>("GetAwarenessFromDpiAwarenessContext");
-    int awareness = -1;
-    if (contextOf && awarenessOf) awareness = static_cast<int>(awarenessOf(contextOf(target.window)));
-    writeStdout(std::to_string(dpi) + " " + std::to_string(awareness) + "\n");
+    if (!screen) return kExitFailed;
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    writeStdout(std::to_string(dpi) + "\n");
     return kExitOk;
 }
 
@@ -657,7 +643,7 @@ int run(std::vector<std::wstring> args) {
     if (command == L"msgbox") return commandMessageBox(*target, rest);
     if (command == L"click-timed") return commandClickTimed(*target, rest);
     if (command == L"memory") return commandMemory(*target);
-    if (command == L"dpi") return commandDpi(*target);
+    if (command == L"dpi") return commandDpi();
     if (command == L"rect") {
         if (rest.size() == 1 && rest[0] == L"0") return commandRect(target->window);
         return withControl([&](HWND item) { return commandRect(item); });

@@ -74,8 +74,13 @@ echo "release: $zip"
 for name in "${hosts[@]}"; do
   echo "release:   $name=$(cache_value "$name")"
 done
-if [ ${#placeholders[@]} -gt 0 ]; then
-  echo "release: WARNING: ${placeholders[*]} not given: placeholder host(s), which resolve nowhere." >&2
-  echo "release: this build cannot reach a speech service; give the hosts as README.md describes." >&2
-fi
+for name in "${placeholders[@]}"; do
+  case "$name" in
+    QX_TOKEN_HOST) what="this build obtains no token" ;;
+    QX_SYNTHESIS_HOST) what="this build synthesises nothing" ;;
+    QX_DOC_HOST) what="the window's link opens no page" ;;
+  esac
+  echo "release: WARNING: $name not given: the placeholder resolves nowhere, $what." >&2
+done
+[ ${#placeholders[@]} -eq 0 ] || echo "release: give the hosts as README.md describes." >&2
 sha256sum "$zip" "$build/app/QXtts.exe" | sed "s|$build/app/||; s|$dist/||; s|^|release: sha256 |"

@@ -72,6 +72,25 @@ UniqueHicon loadSmallIcon() {
     return UniqueHicon(::CopyIcon(reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle))));
 }
 
+// The DPI that the window is laid out for. The process is system DPI aware
+// (see the manifest), so this is the system DPI. GetDpiForWindow exists from
+// Windows 10 1607 on; Windows 7 and 8 answer through the window's DC.
+int windowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    if (HMODULE user32 = ::GetModuleHandleW(L"user32.dll")) {
+        if (FARPROC found = ::GetProcAddress(user32, "GetDpiForWindow")) {
+            const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(found));
+            if (const UINT dpi = getDpiForWindow(window)) return static_cast<int>(dpi);
+        }
+    }
+    int dpi = 0;
+    if (HDC dc = ::GetDC(window)) {
+        dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+        ::ReleaseDC(window, dc);
+    }
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
+}
+
 }  // namespace
 
 void MainWindow::run() noexcept {
@@ -209,7 +228,10 @@ void MainWindow::bindControls() {
 
 void MainWindow::setUpCounter() {
     ::InvalidateRect(controls_.counter, nullptr, TRUE);  // red from the next paint on
-    counterFont_.reset(::CreateFontW(15, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
+    // Height 15 is in pixels at 96 DPI; unlike the template's dialog units it
+    // does not grow with the system DPI by itself.
+    const int height = ::MulDiv(15, windowDpi(window_), USER_DEFAULT_SCREEN_DPI);
+    counterFont_.reset(::CreateFontW(height, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
     ::SendMessageW(controls_.counter, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont_.get()), TRUE);
 }
 

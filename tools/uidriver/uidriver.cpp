@@ -28,6 +28,10 @@
 //                           click, print the milliseconds until a message box
 //                           shows its text, then as msgbox
 //   memory                  print {"working_set":..,"peak_working_set":..} in bytes
+//   rect ID                 print "x y width height" of the control's window in screen
+//                           pixels, then the client area's width and height; ID 0 is the
+//                           main window itself
+//   dpi                     print the system DPI (as a DPI-aware program sees it)
 //   link-url ID             print the URL of link item 0 of a SysLink control
 //   link-click ID           click link item 0 of a SysLink control
 //   close                   close the window as its close box does
@@ -541,6 +545,24 @@ int commandLinkUrl(const Target& target, HWND link) {
     return status;
 }
 
+int commandRect(HWND window) {
+    RECT outer{}, client{};
+    if (!::GetWindowRect(window, &outer) || !::GetClientRect(window, &client)) return kExitFailed;
+    writeStdout(std::to_string(outer.left) + " " + std::to_string(outer.top) + " " +
+                std::to_string(outer.right - outer.left) + " " + std::to_string(outer.bottom - outer.top) + " " +
+                std::to_string(client.right) + " " + std::to_string(client.bottom) + "\n");
+    return kExitOk;
+}
+
+int commandDpi() {
+    HDC screen = ::GetDC(nullptr);
+    if (!screen) return kExitFailed;
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    writeStdout(std::to_string(dpi) + "\n");
+    return kExitOk;
+}
+
 int commandLinkClick(const Target& target, HWND link) {
     RECT client{};
     ::GetClientRect(link, &client);
@@ -670,6 +692,11 @@ int run(std::vector<std::wstring> args) {
     if (command == L"msgbox") return commandMessageBox(*target, rest);
     if (command == L"click-timed") return commandClickTimed(*target, rest);
     if (command == L"memory") return commandMemory(*target);
+    if (command == L"dpi") return commandDpi();
+    if (command == L"rect") {
+        if (rest.size() == 1 && rest[0] == L"0") return commandRect(target->window);
+        return withControl([&](HWND item) { return commandRect(item); });
+    }
     if (command == L"link-url") return withControl([&](HWND item) { return commandLinkUrl(*target, item); });
     if (command == L"link-click") return withControl([&](HWND item) { return commandLinkClick(*target, item); });
     if (command == L"close") {
@@ -687,6 +714,9 @@ int run(std::vector<std::wstring> args) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes and positions as the target sees them: a DPI-unaware caller would
+    // get them scaled back to 96 DPI.
+    ::SetProcessDPIAware();
     std::vector<std::wstring> args(argv + 1, argv + argc);
     const int status = run(std::move(args));
     if (status == kExitUsage) fail(L"usage: uidriver [--caption TEXT] [--exe PATH] [--pid N] [--last ID] "

@@ -45,9 +45,10 @@ struct HttpOptions {
 // Timing: the object's four timeouts (timeoutSeconds) bound each phase of
 // the request on their own, as a synchronous Send does on Windows: a reply
 // that keeps arriving is never cut off, and a phase without progress for
-// that long ends the request. Wine's object keeps no timeout while it waits
-// for the response headers; there the wait for them is bounded by the same
-// number of seconds from the moment the request is sent.
+// that long ends the request. Wine's object keeps none of these timeouts:
+// there the wait for the response headers is bounded by the same number of
+// seconds from the moment the request is sent, and a body that stalls is
+// ended by Wine's own fixed 30-second timeout per read.
 [[nodiscard]] Bytes HttpRequest(std::string_view url, const HttpOptions& options = {});
 
 }  // namespace qx

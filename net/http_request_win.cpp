@@ -3,7 +3,6 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <optional>
 
 #include "net/header_cookie.h"

@@ -491,12 +491,9 @@ TEST_P(HttpRequestBodyBound, AReplyLongerThanTheBoundIsAbandoned) {
 
 INSTANTIATE_TEST_SUITE_P(
     , HttpRequestBodyBound,
-    ::testing::Values(BoundCase{"DeclaredAtTheBound", "2000", 0, 2000, false},
-                      BoundCase{"DeclaredPastTheBound", " 2001 ", 0, 0, true},
+    ::testing::Values(BoundCase{"DeclaredAtTheBound", " 2000 ", 0, 2000, false},
                       // Wine's string carries its terminating zero.
-                      BoundCase{"DeclaredWithAZero", std::string("2001\0", 5), 0, 0, true},
-                      BoundCase{"DeclaredFarPastTheBound", "99999999999999999", 0, 0, true},
-                      BoundCase{"CountedAtTheBound", std::nullopt, 2000, 2000, false},
+                      BoundCase{"DeclaredPastTheBound", std::string("2001\0", 5), 0, 0, true},
                       BoundCase{"CountedPastTheBound", std::nullopt, 2002, 0, true},
                       // No length known before the end: judged before the copy.
                       BoundCase{"DeliveredAtTheBound", std::nullopt, 0, 2000, false},

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Checks the built QXtts.exe itself: a 32-bit GUI PE that needs only DLLs
-that Windows ships, carrying dialog template 1000 as the window needs it, icon
-group 100 and the same ICO as raw data, the version block and the manifest.
-With --release also what a released exe must be: stripped, at most 500 KB,
-no link time and none of the given build paths inside.
+"""Checks the built QXtts.exe itself: a 32-bit, large-address-aware GUI PE
+that needs only DLLs that Windows ships, carrying dialog template 1000 as the
+window needs it, icon group 100 and the same ICO as raw data, the version
+block and the manifest. With --release also what a released exe must be:
+stripped, at most 500 KB, no link time and none of the given build paths inside.
 
 Usage: check_executable.py <QXtts.exe> <app.ico> <windres> [--version X.Y.Z]
                            [--release [--build-path PATH ...]]
@@ -137,6 +137,12 @@ class Executable(unittest.TestCase):
         magic, = struct.unpack_from("<H", self.exe, pe + 24)
         (subsystem,) = struct.unpack_from("<H", self.exe, pe + 24 + 68)
         self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 2))  # i386, PE32, GUI
+
+    def testIsLargeAddressAware(self):
+        (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
+        (characteristics,) = struct.unpack_from("<H", self.exe, pe + 4 + 18)
+        IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
+        self.assertTrue(characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE)
 
     def testNeedsOnlySystemDlls(self):
         out = subprocess.run([WINDRES.replace("windres", "objdump"), "-p", str(EXE)], check=True,

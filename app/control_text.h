@@ -16,6 +16,4 @@ namespace qx {
 [[nodiscard]] Text windowText(HWND window);
 void setWindowText(HWND window, std::string_view text);
 
-[[nodiscard]] inline Text dialogItemText(HWND dialog, int id) { return windowText(::GetDlgItem(dialog, id)); }
-
 }  // namespace qx

@@ -2,7 +2,7 @@
 #include <commctrl.h>
 
 #include "app/main_window.h"
-#include "app/program_state.h"
+#include "job/program_state.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LINK_CLASS};

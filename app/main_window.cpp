@@ -8,13 +8,16 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/control_text.h"
-#include "app/settings_file.h"
 #include "app/window_tables.h"
 #include "build_config.h"
+#include "job/audio_file.h"
+#include "job/settings_file.h"
 #include "job/synthesis_job.h"
 #include "resources/resource.h"
 #include "text/encoding.h"
@@ -29,10 +32,7 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 
 constexpr wchar_t kDocumentationPath[] = L"/ai-doc/SPEECH/qknh9i8ed";
 
-DWORD WINAPI runSynthesisJob(void*) {
-    SynthesisJob::run();
-    return 0;
-}
+constexpr UINT_PTR kContentBoxSubclass = 1;
 
 void addListItem(HWND list, const std::wstring& text) {
     ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -70,6 +70,25 @@ UniqueHicon loadSmallIcon() {
         return {};
     // The picture destroys its own handle when it is released.
     return UniqueHicon(::CopyIcon(reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle))));
+}
+
+// The DPI that the window is laid out for. The process is system DPI aware
+// (see the manifest), so this is the system DPI. GetDpiForWindow exists from
+// Windows 10 1607 on; Windows 7 and 8 answer through the window's DC.
+int windowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    if (HMODULE user32 = ::GetModuleHandleW(L"user32.dll")) {
+        if (FARPROC found = ::GetProcAddress(user32, "GetDpiForWindow")) {
+            const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(reinterpret_cast<void*>(found));
+            if (const UINT dpi = getDpiForWindow(window)) return static_cast<int>(dpi);
+        }
+    }
+    int dpi = 0;
+    if (HDC dc = ::GetDC(window)) {
+        dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+        ::ReleaseDC(window, dc);
+    }
+    return dpi > 0 ? dpi : USER_DEFAULT_SCREEN_DPI;
 }
 
 }  // namespace
@@ -117,16 +136,13 @@ INT_PTR MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return FALSE;
     }
-    case WM_SYSCOMMAND:
-        // The close box, the system menu's Close and Alt+F4.
-        if ((wParam & 0xFFF0) == SC_CLOSE) {
-            ::EndDialog(window_, 0);
-            return TRUE;
-        }
-        return FALSE;
     case WM_CLOSE:
-        // A multi-line edit box in a dialog turns Esc into WM_CLOSE to its
-        // parent; closing is SC_CLOSE's job, so this is swallowed.
+        // The close box, the system menu's Close and Alt+F4 (as SC_CLOSE,
+        // which the system turns into WM_CLOSE), and a close request from
+        // another program (taskkill without /F, the session ending). Esc in
+        // the content box would arrive here too; that box keeps it
+        // (contentBoxProc).
+        ::EndDialog(window_, 0);
         return TRUE;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
@@ -158,13 +174,39 @@ INT_PTR MainWindow::controlColours(UINT message, HDC dc, HWND control) const {
 
 void MainWindow::onCreated() {
     bindControls();
+    ::SetWindowSubclass(controls_.content, &MainWindow::contentBoxProc, kContentBoxSubclass,
+                        reinterpret_cast<DWORD_PTR>(this));
     setUpCounter();
     setDocumentationUrl();
     setSmallIcon();
     readSettings();
     state_.speakerNumbers = speakerNumberTable();
     fillLists();
-    state_.mainWindow = window_;
+}
+
+LRESULT CALLBACK MainWindow::contentBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                            DWORD_PTR data) {
+    auto* self = reinterpret_cast<MainWindow*>(data);
+    switch (message) {
+    case WM_KEYDOWN:
+        // A multi-line edit box in a dialog answers Esc by posting WM_CLOSE to
+        // the dialog (Windows and Wine alike). Esc does nothing here; WM_CLOSE
+        // closes the window.
+        if (wParam == VK_ESCAPE) return 0;
+        break;
+    case WM_GETDLGCODE:
+        // The dialog manager selects the whole text of an edit box it moves
+        // the focus to, when the box says it has a selection to set.
+        if (self->keepContentSelection_)
+            return ::DefSubclassProc(box, message, wParam, lParam) & ~static_cast<LRESULT>(DLGC_HASSETSEL);
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(box, &MainWindow::contentBoxProc, kContentBoxSubclass);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(box, message, wParam, lParam);
 }
 
 void MainWindow::bindControls() {
@@ -186,7 +228,10 @@ void MainWindow::bindControls() {
 
 void MainWindow::setUpCounter() {
     ::InvalidateRect(controls_.counter, nullptr, TRUE);  // red from the next paint on
-    counterFont_.reset(::CreateFontW(15, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
+    // Height 15 is in pixels at 96 DPI; unlike the template's dialog units it
+    // does not grow with the system DPI by itself.
+    const int height = ::MulDiv(15, windowDpi(window_), USER_DEFAULT_SCREEN_DPI);
+    counterFont_.reset(::CreateFontW(height, 0, 0, 0, 800, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"宋体"));
     ::SendMessageW(controls_.counter, WM_SETFONT, reinterpret_cast<WPARAM>(counterFont_.get()), TRUE);
 }
 
@@ -251,12 +296,58 @@ void MainWindow::onStartClicked() {
     if (windowText(controls_.apiKey).empty()) return askForKeys(controls_.apiKey);
 
     // A disabled control cannot keep the focus; leave the keyboard usable.
-    if (::GetFocus() == controls_.start)
-        ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(controls_.content), TRUE);
+    if (::GetFocus() == controls_.start) focusContentKeepingSelection();
     ::EnableWindow(controls_.start, FALSE);
-    UniqueHandle thread(::CreateThread(nullptr, 0, &runSynthesisJob, nullptr, 0, nullptr));
     // No job, so nothing would ever enable the button again.
-    if (!thread) ::EnableWindow(controls_.start, TRUE);
+    if (!startJob()) ::EnableWindow(controls_.start, TRUE);
+}
+
+// Through the dialog manager, which also hands the default-button look back
+// from Start; but the text and selection stay as they were, so that typing
+// right after Start (while the job may still read the box) edits the text
+// rather than replacing it.
+void MainWindow::focusContentKeepingSelection() {
+    keepContentSelection_ = true;
+    ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(controls_.content), TRUE);
+    keepContentSelection_ = false;
+}
+
+bool MainWindow::startJob() noexcept {
+    try {
+        return SynthesisJob::start(
+            std::make_unique<JobContext>(*this, state_, SettingsFile(state_.settingsPath), outputDirectory()));
+    } catch (const std::exception&) {
+        // Not even the job's context could be made: as when no thread can be.
+        return false;
+    }
+}
+
+Text MainWindow::text(JobField field) {
+    switch (field) {
+    case JobField::Content: return windowText(controls_.content);
+    case JobField::SecretKey: return windowText(controls_.secretKey);
+    case JobField::ApiKey: return windowText(controls_.apiKey);
+    // A drop-down list's window text is the text of its selected item.
+    case JobField::Speed: return windowText(controls_.speed);
+    case JobField::Pitch: return windowText(controls_.pitch);
+    case JobField::Volume: return windowText(controls_.volume);
+    }
+    return {};
+}
+
+bool MainWindow::forceTokenTicked() noexcept {
+    return ::SendMessageW(controls_.forceToken, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int MainWindow::speakerPosition() noexcept {
+    return static_cast<int>(::SendMessageW(controls_.speaker, CB_GETCURSEL, 0, 0));
+}
+
+void MainWindow::enableStart() noexcept { ::EnableWindow(controls_.start, TRUE); }
+
+// No owner: the window stays usable while a job's message is open.
+void MainWindow::showMessage(const wchar_t* text, const wchar_t* title) noexcept {
+    ::MessageBoxW(nullptr, text, title, MB_OK);
 }
 
 // The typed text stays where it is; the user is told and taken to the box

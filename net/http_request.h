@@ -6,6 +6,7 @@
 // in the options record; a null pointer means the caller does not want that
 // value (the routine then works on a local variable).
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -33,9 +34,21 @@ struct HttpOptions {
     const AutomationObject* sharedRequest = nullptr;  // the caller's object, instead of a new one
     // Certificate errors are never ignored unless a caller asks for it here.
     bool ignoreCertificateErrors = false;
+    // A reply whose body is longer is abandoned, as soon as its length shows
+    // (its Content-Length, the bytes counted so far, or its full length),
+    // with the outcome of no response.
+    std::size_t maxBodyBytes = SIZE_MAX;
 };
 
 // The response body; empty when nothing was received or the object could not be created.
+//
+// Timing: the object's four timeouts (timeoutSeconds) bound each phase of
+// the request on their own, as a synchronous Send does on Windows: a reply
+// that keeps arriving is never cut off, and a phase without progress for
+// that long ends the request. Wine's object keeps none of these timeouts:
+// there the wait for the response headers is bounded by the same number of
+// seconds from the moment the request is sent, and a body that stalls is
+// ended by Wine's own fixed 30-second timeout per read.
 [[nodiscard]] Bytes HttpRequest(std::string_view url, const HttpOptions& options = {});
 
 }  // namespace qx

@@ -1,9 +1,13 @@
 #include "net/http_request.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <optional>
 
 #include "net/header_cookie.h"
+#include "net/request_events_win.h"
+#include "platform/event_connection.h"
 #include "platform/unique.h"
 #include "text/text_rules.h"
 
@@ -16,6 +20,8 @@ constexpr std::string_view kVerbs[] = {"GET", "POST", "HEAD"};
 
 constexpr std::int32_t kOptionSslErrorIgnoreFlags = 4;
 constexpr std::int32_t kOptionEnableRedirects = 6;
+constexpr std::int32_t kOptionSecureProtocols = 9;
+constexpr std::int32_t kSecureProtocolTls12 = 0x0800;
 // Untrusted authority, wrong usage, name mismatch, outside validity dates.
 constexpr std::int32_t kIgnoreAllCertificateErrors = 0x0100 | 0x0200 | 0x1000 | 0x2000;
 constexpr std::int32_t kProxySettingNamedProxy = 2;
@@ -23,10 +29,12 @@ constexpr std::int32_t kDefaultProxyCredentialFlag = 1;
 
 constexpr int kDefaultTimeoutSeconds = 15;
 // With timeoutSeconds -1 the object keeps its own timeouts, of which the
-// longest by default is the 60-second connect timeout. The wait for the
-// response needs a bound all the same: under Wine the object enforces none
-// of its timeouts while it waits for the response headers.
+// longest by default is the 60-second connect timeout; the wait for the
+// response headers under Wine (below) is bounded by that.
 constexpr int kObjectTimeoutsWaitSeconds = 60;
+// The response is waited for in slices, so that its progress can be looked
+// at between them. WaitForResponse takes whole seconds.
+constexpr std::int32_t kWaitSliceSeconds = 1;
 
 struct DefaultHeader {
     std::string_view check;
@@ -67,6 +75,88 @@ Text withoutStatusLine(Text headers) {
     if (headers.rfind("HTTP/", 0) != 0) return headers;
     const std::size_t end = findText(headers, "\r\n");
     return end == 0 ? Text() : headers.substr(end + 1);
+}
+
+// TLS 1.2 offered wherever the system has it. Windows 7 and 8.0 offer SSL 3.0
+// and TLS 1.0 only unless a program asks for more (Windows 7 needs an update
+// for the object to accept TLS 1.2 at all); Windows 8.1 and later offer TLS
+// 1.2 by default, and newer systems TLS 1.3 as well. So the system's own
+// choice is read and TLS 1.2 only added to it: a fixed value would take TLS
+// 1.3 away where the system offers it. Wine's object has no such option
+// (reading and writing it fail); its TLS library offers 1.2 and 1.3 itself.
+void offerTls12(AutomationObject& request) {
+    const UniqueVariant current = request.get("Option", {kOptionSecureProtocols});
+    if (FAILED(request.lastResult())) return;
+    const VARTYPE type = current.type();
+    if (type != VT_I4 && type != VT_UI4 && type != VT_INT && type != VT_UINT && type != VT_I2) return;
+    const auto protocols = static_cast<std::int32_t>(variantNumber(current));
+    if (protocols & kSecureProtocolTls12) return;
+    (void)request.put("Option", {kOptionSecureProtocols}, protocols | kSecureProtocolTls12);
+}
+
+// The declared body length, when the response headers carry a valid one.
+std::optional<std::uint64_t> declaredLength(AutomationObject& request) {
+    Text value = variantText(request.call("GetResponseHeader", {"Content-Length"}));
+    if (FAILED(request.lastResult())) return std::nullopt;
+    // Wine's string counts its terminating zero as a character.
+    value = trimSpaces(value.substr(0, value.find('\0')));
+    if (value.empty() || value.size() > 19) return std::nullopt;
+    std::uint64_t length = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return std::nullopt;
+        length = length * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return length;
+}
+
+// Under Wine the status of an asynchronous request can be read as soon as
+// the response headers are in, and not before.
+bool headersArrived(AutomationObject& request) {
+    (void)request.get("Status");
+    return SUCCEEDED(request.lastResult());
+}
+
+enum class Wait { Received, Failed, TooLarge };
+
+// Waits for the asynchronous Send to complete, looking at the response's
+// progress between slices.
+//
+// Windows' object applies each of its four timeouts to its own phase, the
+// receive timeout to every packet, exactly as in a synchronous Send; it also
+// offers events, which tell when the response starts and how much of it has
+// arrived. Such an object is waited for as long as it keeps working.
+//
+// Wine's object has no events, and keeps no timeout while it waits for the
+// response headers: without a bound of our own a server that never answers
+// would hold the request until it closes the connection. There the wait is
+// ended when no response headers have come within `headerSeconds` of the
+// send. Once they have come, Wine ends a body that stalls by itself: it reads
+// each piece with a fixed timeout of 30 seconds (it ignores SetTimeouts).
+Wait awaitResponse(AutomationObject& request, const ResponseProgress* events, int headerSeconds,
+                   std::size_t maxBodyBytes) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point sent = Clock::now();
+    bool started = false;
+    for (;;) {
+        const Clock::time_point slice = Clock::now();
+        const bool done = variantTrue(request.call("WaitForResponse", {kWaitSliceSeconds}));
+        if (FAILED(request.lastResult())) return Wait::Failed;
+        if (done) return Wait::Received;
+        // A false answer means that the slice ran out. Wine's object gives it
+        // at once, without waiting, when the response was complete before the
+        // call, and never answers true after that.
+        if (Clock::now() - slice < std::chrono::milliseconds(kWaitSliceSeconds * 1000 / 2)) return Wait::Received;
+
+        if (!started) {
+            started = (events && events->started()) || headersArrived(request);
+            if (started) {
+                const std::optional<std::uint64_t> length = declaredLength(request);
+                if (length && *length > maxBodyBytes) return Wait::TooLarge;
+            }
+        }
+        if (events && events->bytes() > maxBodyBytes) return Wait::TooLarge;
+        if (!events && !started && Clock::now() - sent >= std::chrono::seconds(headerSeconds)) return Wait::Failed;
+    }
 }
 
 std::int32_t truncatedStatus(double number) noexcept {
@@ -118,9 +208,8 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
         }
     }
 
-    // Opened asynchronously so that the wait below can be bounded: Wine's
-    // object ignores its timeouts in a synchronous Send while it waits for
-    // the response headers. The caller still sees one blocking call.
+    // Opened asynchronously, so that the wait can look at the response's
+    // progress (awaitResponse); the caller still sees one blocking call.
     (void)request.call("Open", {verb, url, true});
 
     if (options.noRedirect) (void)request.put("Option", {kOptionEnableRedirects}, std::int32_t{0});
@@ -129,6 +218,7 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     if (options.ignoreCertificateErrors) {
         (void)request.put("Option", {kOptionSslErrorIgnoreFlags}, kIgnoreAllCertificateErrors);
     }
+    offerTls12(request);
 
     headers = withDefaultHeaders(std::move(headers), url);
 
@@ -141,23 +231,37 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
         }
     }
 
+    const ComPtr<ResponseProgress> progress = ResponseProgress::create();
+    EventConnection connection;
+    if (progress) connection = EventConnection::advise(request, kIidWinHttpRequestEvents, progress.get());
+
     if (!options.bodyBytes.empty()) {
         (void)request.call("Send", {options.bodyBytes});
     } else {
         (void)request.call("Send", {options.body});
     }
-    bool received = SUCCEEDED(request.lastResult());
-    if (received) {
-        received = variantTrue(request.call("WaitForResponse", {std::int32_t{waitSeconds}})) &&
-                   SUCCEEDED(request.lastResult());
-        if (!received) (void)request.call("Abort");
+    Wait outcome = Wait::Failed;
+    if (SUCCEEDED(request.lastResult())) {
+        outcome = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
+                                options.maxBodyBytes);
+        if (outcome != Wait::Received) (void)request.call("Abort");
     }
+    connection.disconnect();
 
     // After a failed send or wait the response is not read at all: under
     // Wine, reading the body of a request whose body stalled ends the process.
     Bytes body;
+    bool received = outcome == Wait::Received;
     if (received) {
-        body = variantBytes(request.get("ResponseBody"));
+        const UniqueVariant bodyValue = request.get("ResponseBody");
+        // Judged before it is copied: a reply too long is not copied at all.
+        if (variantByteCount(bodyValue) > options.maxBodyBytes) {
+            received = false;
+        } else {
+            body = variantBytes(bodyValue);
+        }
+    }
+    if (received) {
         // A method call: Wine's object has no property read of that name.
         responseHeaders = withoutStatusLine(variantText(
             request.invoke("GetallResponseHeaders", DISPATCH_METHOD | DISPATCH_PROPERTYGET)));

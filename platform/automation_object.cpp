@@ -206,19 +206,32 @@ bool variantTrue(const UniqueVariant& value) noexcept {
     return v->vt == VT_BOOL && v->boolVal != VARIANT_FALSE;
 }
 
-Bytes variantBytes(const UniqueVariant& value) {
+std::size_t variantByteCount(const UniqueVariant& value) noexcept {
     const VARIANT* v = value.get();
-    if (v->vt != (VT_ARRAY | VT_UI1) || !v->parray) return {};
+    if (v->vt != (VT_ARRAY | VT_UI1) || !v->parray) return 0;
     SAFEARRAY* array = v->parray;
-    if (::SafeArrayGetDim(array) != 1) return {};
+    if (::SafeArrayGetDim(array) != 1) return 0;
     LONG lower = 0, upper = -1;
     ::SafeArrayGetLBound(array, 1, &lower);
     ::SafeArrayGetUBound(array, 1, &upper);
-    if (upper < lower) return {};
+    if (upper < lower) return 0;
+    return static_cast<std::size_t>(static_cast<std::int64_t>(upper) - lower + 1);
+}
+
+Bytes variantBytes(const UniqueVariant& value) {
+    const std::size_t count = variantByteCount(value);
+    if (count == 0) return {};
+    SAFEARRAY* array = value.get()->parray;
     void* data = nullptr;
     if (FAILED(::SafeArrayAccessData(array, &data))) return {};
     const auto* first = static_cast<const std::uint8_t*>(data);
-    Bytes bytes(first, first + (upper - lower + 1));
+    Bytes bytes;
+    try {
+        bytes.assign(first, first + count);
+    } catch (...) {
+        ::SafeArrayUnaccessData(array);
+        throw;  // out of memory: the caller decides, the array stays consistent
+    }
     ::SafeArrayUnaccessData(array);
     return bytes;
 }

@@ -89,5 +89,7 @@ private:
 [[nodiscard]] double variantNumber(const UniqueVariant& value);      // numbers, dates; bool -1/0
 [[nodiscard]] bool variantTrue(const UniqueVariant& value) noexcept; // VT_BOOL true only
 [[nodiscard]] Bytes variantBytes(const UniqueVariant& value);        // VT_ARRAY|VT_UI1
+// The length of a VT_ARRAY|VT_UI1 value without copying it (to judge its size first).
+[[nodiscard]] std::size_t variantByteCount(const UniqueVariant& value) noexcept;
 
 }  // namespace qx

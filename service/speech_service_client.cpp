@@ -102,6 +102,7 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
     options.body = synthesisForm(token, text, speed, pitch, volume, speaker);
     options.status = &status;
     options.timeoutSeconds = kTimeoutSeconds;
+    options.maxBodyBytes = kMaximumAudioBytes;  // a longer reply comes back empty
     Bytes reply = HttpRequest(synthesisUrl_, options);
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
     // longer than 500 bytes, and saved as an MP3 it would pass for success.

@@ -2,6 +2,7 @@
 // The program's two operations on the online speech service: an OAuth access
 // token by the client-credentials grant, and MP3 audio for a text.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,15 @@ namespace qx {
 // Returned by synthesize in place of audio (audio is never shorter than 500 bytes).
 inline constexpr std::string_view kRefusalMarker = "Large";
 inline constexpr std::size_t kMinimumAudioBytes = 500;
+// Audio is never longer either. A text of 1024 bytes holds at most 1024
+// characters (512 Chinese ones, or 1024 one-byte characters, a digit or letter
+// read as one syllable each). Even at one syllable a second, slower than the
+// slowest speed reads, that is about 17 minutes; at 128 kbit/s, several times
+// the rate speech is served at, 17 minutes are about 16 MB. A reply four
+// times that long is no audio, and refused before it fills the memory of a
+// 32-bit process: the synthesis endpoint is plain HTTP, so anyone on the path
+// can send one.
+inline constexpr std::size_t kMaximumAudioBytes = std::size_t{64} << 20;
 
 class SpeechServiceClient {
 public:
@@ -27,7 +37,8 @@ public:
     // The token endpoint's reply body as text (up to its first zero byte);
     // empty when nothing came back. The caller reads the JSON.
     [[nodiscard]] virtual Text requestToken(std::string_view secretKey, std::string_view apiKey) const;
-    // The audio, or the refusal marker for any reply that is not audio.
+    // The audio, or the refusal marker for any reply that is not audio
+    // (not 200, shorter than kMinimumAudioBytes, longer than kMaximumAudioBytes).
     [[nodiscard]] virtual Bytes synthesize(std::string_view token, std::string_view text, std::string_view speed,
                                            std::string_view pitch, std::string_view volume,
                                            std::string_view speaker) const;

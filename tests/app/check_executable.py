@@ -1,21 +1,36 @@
 #!/usr/bin/env python3
-"""Checks the built QXtts.exe itself: a 32-bit GUI PE that needs only DLLs
-that Windows ships, carrying dialog template 1000 as the window needs it, icon
-group 100 and the same ICO as raw data, the version block and the manifest.
+"""Checks the built QXtts.exe itself: a 32-bit, large-address-aware GUI PE
+that needs only DLLs that Windows ships, carrying dialog template 1000 as the
+window needs it, icon group 100 and the same ICO as raw data, the version
+block and the manifest. With --release also what a released exe must be:
+stripped, at most 500 KB, no link time and none of the given build paths inside.
 
-Usage: check_executable.py <QXtts.exe> <app.ico> <windres>
+Usage: check_executable.py <QXtts.exe> <app.ico> <windres> [--version X.Y.Z]
+                           [--release [--build-path PATH ...]]
 """
+import argparse
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
-EXE, ICO, WINDRES = (Path(sys.argv[1]), Path(sys.argv[2]), sys.argv[3]) if len(sys.argv) == 4 else (None,) * 3
+_parser = argparse.ArgumentParser()
+_parser.add_argument("exe", type=Path)
+_parser.add_argument("ico", type=Path)
+_parser.add_argument("windres")
+_parser.add_argument("--version", default="1.0.0")
+_parser.add_argument("--release", action="store_true")
+_parser.add_argument("--build-path", action="append", default=[])
+ARGS = _parser.parse_args() if __name__ == "__main__" else None
+EXE, ICO, WINDRES = (ARGS.exe, ARGS.ico, ARGS.windres) if ARGS else (None,) * 3
+RELEASE_SIZE_LIMIT = 500_000
 CAPTION = "Vorin语音在线合成"
+# ntdll: the rename of the open audio file (NtSetInformationFile).
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll",
-               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll"}
+               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
 
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_VSCROLL = 0x40000000, 0x10000000, 0x00010000, 0x00200000
 SS_LEFT, SS_RIGHT, SS_CENTERIMAGE = 0x0, 0x2, 0x200
@@ -123,6 +138,12 @@ class Executable(unittest.TestCase):
         (subsystem,) = struct.unpack_from("<H", self.exe, pe + 24 + 68)
         self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 2))  # i386, PE32, GUI
 
+    def testIsLargeAddressAware(self):
+        (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
+        (characteristics,) = struct.unpack_from("<H", self.exe, pe + 4 + 18)
+        IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x0020
+        self.assertTrue(characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE)
+
     def testNeedsOnlySystemDlls(self):
         out = subprocess.run([WINDRES.replace("windres", "objdump"), "-p", str(EXE)], check=True,
                              capture_output=True, text=True).stdout
@@ -153,7 +174,9 @@ class Executable(unittest.TestCase):
         data = self.res[(16, 1)]
         pos = data.find(struct.pack("<I", 0xFEEF04BD))
         file_ms, file_ls, prod_ms, prod_ls = struct.unpack_from("<IIII", data, pos + 8)
-        self.assertEqual((file_ms, file_ls, prod_ms, prod_ls), (0x10000, 0, 0x10000, 0))
+        major, minor, patch = (int(part) for part in ARGS.version.split("."))
+        number = ((major << 16) | minor, patch << 16)
+        self.assertEqual((file_ms, file_ls, prod_ms, prod_ls), number + number)
         self.assertIn("080404B0".encode("utf-16-le"), data)
         for field in ("CompanyName", "FileDescription", "ProductName", "InternalName", "OriginalFilename",
                       "LegalCopyright", "FileVersion", "ProductVersion"):
@@ -168,6 +191,48 @@ class Executable(unittest.TestCase):
         self.assertIn('name="Microsoft.Windows.Common-Controls"', manifest)
         self.assertIn('version="6.0.0.0"', manifest.split("Microsoft.Windows.Common-Controls", 1)[1])
 
+    def testManifestRunsAsInvokerOnWindows7To11WithSystemDpi(self):
+        root = ElementTree.fromstring(self.res[(24, 1)])
+        v3, compat = "{urn:schemas-microsoft-com:asm.v3}", "{urn:schemas-microsoft-com:compatibility.v1}"
+        levels = [e.attrib for e in root.iter(v3 + "requestedExecutionLevel")]
+        self.assertEqual(levels, [{"level": "asInvoker", "uiAccess": "false"}])
+        systems = {e.attrib["Id"].lower() for e in root.iter(compat + "supportedOS")}
+        self.assertEqual(systems, {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # 7
+                                   "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+                                   "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+                                   "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})  # 10 and 11
+        settings = root.find(f"{v3}application/{v3}windowsSettings")
+        self.assertIsNotNone(settings, "no windowsSettings")
+        aware = settings.find("{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+        awareness = settings.find("{http://schemas.microsoft.com/SMI/2016/WindowsSettings}dpiAwareness")
+        self.assertEqual(aware.text.strip().lower() if aware is not None else None, "true")
+        self.assertEqual(awareness.text.strip().lower() if awareness is not None else None, "system")
+
+
+@unittest.skipUnless(ARGS and ARGS.release, "a release exe only")
+class ReleaseExecutable(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.exe = EXE.read_bytes()
+        (pe,) = struct.unpack_from("<I", cls.exe, 0x3C)
+        cls.coff = struct.unpack_from("<HHIIIHH", cls.exe, pe + 4)
+
+    def testAtMost500KB(self):
+        self.assertLessEqual(len(self.exe), RELEASE_SIZE_LIMIT)
+
+    def testStripped(self):
+        _machine, sections, _time, symbols_at, symbols, _optional, _flags = self.coff
+        self.assertEqual((symbols_at, symbols), (0, 0), "symbol table present")
+        out = subprocess.run([WINDRES.replace("windres", "objdump"), "-h", str(EXE)], check=True,
+                             capture_output=True, text=True).stdout
+        self.assertNotIn(".debug", out)
+
+    def testNoLinkTimeAndNoBuildPaths(self):
+        self.assertEqual(self.coff[2], 0, "PE time stamp set")
+        for path in ARGS.build_path:
+            for encoding in ("utf-8", "utf-16-le"):
+                self.assertNotIn(path.encode(encoding), self.exe, path)
+
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1])
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -1,4 +1,4 @@
-#include "app/program_state.h"
+#include "job/program_state.h"
 
 #include <atomic>
 #include <thread>

@@ -1,7 +1,9 @@
-"""The whole synthesis job: the real program, the local speech service
-emulator and the UI driver. The program of the test build is wired to the
-emulator's ports (QX_TOKEN_HOST, QX_SYNTHESIS_HOST); CTest starts the emulator
-before these tests and stops it after them."""
+"""The whole synthesis job in the real window: the real program, the local
+speech service emulator and the UI driver. Every message path of the job, with
+its order of Start and message, is tested in process (synthesis_job_tests);
+these prove what only the real window and service show. The program of the
+test build is wired to the emulator's ports (QX_TOKEN_HOST, QX_SYNTHESIS_HOST);
+CTest starts the emulator before these tests and stops it after them."""
 import json
 import os
 import re
@@ -11,12 +13,9 @@ import unittest
 import urllib.parse
 
 from harness import (API_KEY, CONTENT, DEMO_KEYS, FORCE_TOKEN, PITCH, SAVE, SECRET_KEY, SPEAKER, SPEED, START,
-                     VOLUME, WORK, App, emulator, emulator_requests, fresh_directory, gbk, unwritable, wait_for)
+                     VOLUME, WORK, App, emulator, emulator_requests, fresh_directory, unwritable, wait_for)
 
 STAMPED = re.compile(r"^语音合成成功，文件名：(.*\\(\d{13})\.mp3)$")
-
-TOKEN_FAILED = {"title": "信息", "text": "获取AccessToken失败", "owner": "none"}
-TOO_LONG_REPLY = {"title": "抱歉", "text": "文本内容太长了。", "owner": "none"}
 
 
 def form(entry):
@@ -102,61 +101,6 @@ class SynthesisJob(unittest.TestCase):
             self.assertSaved(app, self.synthesize(app))
             self.assertEqual(emulator_requests("token"), [])
             self.assertEqual(dict(form(emulator_requests("synth")[-1]))["tok"], token)
-
-    def testTextLimitIs1024GbkBytes(self):
-        with App("job-limit", settings=DEMO_KEYS) as app:
-            box = self.synthesize(app, "中" * 512 + "a")
-            self.assertEqual(box, {"title": "提示", "text": "文本内容长度超过限制数量", "owner": "none"})
-            self.assertEqual(emulator_requests("synth"), [])
-            self.assertTrue(app.enabled(START))
-
-            self.assertSaved(app, self.synthesize(app, "中" * 512))
-            self.assertEqual(len(gbk(spoken_text(emulator_requests("synth")[-1]))), 1024)
-
-    def testEmptyTextIsRefusedAndASpaceIsSent(self):
-        with App("job-empty", settings=DEMO_KEYS) as app:
-            box = self.synthesize(app, "")
-            self.assertEqual(box, {"title": "提示", "text": "请输入要合成的文本内容", "owner": "none"})
-            self.assertTrue(app.enabled(START))
-            self.assertEqual(emulator_requests("token") + emulator_requests("synth"), [])
-
-            self.synthesize(app, " ")
-            synth = emulator_requests("synth")
-            self.assertEqual(len(synth), 1)
-            self.assertEqual(dict(form(synth[0]))["tex"], "%2B")
-
-    def testWrongKeysAndANonJsonTokenReplyFail(self):
-        with App("job-bad-keys", settings=b"[ocr]\r\nAK=wrong\r\nSK=keys\r\n") as app:
-            self.assertEqual(self.synthesize(app), TOKEN_FAILED)
-            self.assertTrue(app.enabled(START))
-            self.assertFalse(any(line.startswith(b"AT=") for line in app.ini_bytes().split(b"\r\n")))
-
-        emulator({"fault": "token:not_json"})
-        with App("job-not-json", settings=DEMO_KEYS) as app:
-            app.set_text(CONTENT, "你好")
-            app.click(START)
-            # Start comes back only once this message has been dismissed.
-            box = json.loads(app.driver("msgbox", "--wait", 30, "--keep"))
-            self.assertEqual(box, TOKEN_FAILED)
-            self.assertFalse(app.enabled(START))
-            app.msgbox()
-            self.assertTrue(wait_for(lambda: app.enabled(START)))
-            self.assertEqual(emulator_requests("synth"), [])
-
-    def testShortReplyIsARefusalAndA500ByteReplyIsSaved(self):
-        with App("job-sizes", settings=DEMO_KEYS) as app:
-            emulator({"fault": "synth:size=499"})
-            self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
-            self.assertEqual(self.mp3_files(app), [])
-
-            emulator({"fault": "synth:size=500"})
-            path = self.assertSaved(app, self.synthesize(app))
-            self.assertEqual(os.path.getsize(path), 500)
-
-            # An error page is no audio, however long.
-            emulator({"fault": "synth:html=502"})
-            self.assertEqual(self.synthesize(app), TOO_LONG_REPLY)
-            self.assertEqual(len(self.mp3_files(app)), 1)
 
     def testListChoicesAreSentAsShown(self):
         with App("job-choices", settings=DEMO_KEYS) as app:

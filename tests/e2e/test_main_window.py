@@ -109,7 +109,8 @@ class MainWindow(unittest.TestCase):
     def testEnterAndEscapeDoNothing(self):
         with App("enter-escape") as app:
             app.set_text(CONTENT, "第一行")
-            for item in (CONTENT, SECRET_KEY, SPEED):
+            # Esc in the multi-line content box asks its dialog to close.
+            for item in (CONTENT, SECRET_KEY, API_KEY, SPEED, SPEAKER, FORCE_TOKEN):
                 for key in ("return", "escape"):
                     with self.subTest(item=item, key=key):
                         app.key(item, key)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/unique.h"
+
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -143,6 +145,34 @@ TEST(SaveAudioFile, JobsRacingForOneNameEachKeepTheirOwnCompleteFile) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
     EXPECT_EQ(dir.files().size(), static_cast<std::size_t>(kJobs));
+}
+
+TEST(SaveAudioFile, ProcessKilledMidSaveLeavesNoTemporaryFile) {
+    ScratchDirectory dir;
+    const Bytes earlier = someAudio(600, 1);
+    writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
+    const std::wstring eventName = L"qx-mid-save-" + std::to_wstring(::GetCurrentProcessId());
+    UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+
+    // stop_mid_save.exe, built beside this test, stops in the middle of the
+    // save and waits to be killed.
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring helper(self);
+    helper = helper.substr(0, helper.rfind(L'\\')) + L"\\stop_mid_save.exe";
+    std::wstring commandLine = L"\"" + helper + L"\" \"" + dir.path() + L"\" " + eventName;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &child));
+    UniqueHandle process(child.hProcess), thread(child.hThread);
+    const bool midSave = ::WaitForSingleObject(stopped.get(), 30000) == WAIT_OBJECT_0;
+    ::TerminateProcess(process.get(), 1);
+    ::WaitForSingleObject(process.get(), 30000);
+    ASSERT_TRUE(midSave);
+    EXPECT_EQ(dir.files(), std::vector<std::wstring>{L"1704067200123.mp3"});
+    EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
 
 TEST(OutputDirectory, IsTheExecutablesDirectoryWithoutTrailingBackslash) {

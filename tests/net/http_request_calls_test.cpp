@@ -6,9 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 #include "net/http_request.h"
+#include "net/request_events_win.h"
 #include "tests/support/recording_dispatch.h"
 
 namespace qx {
@@ -19,6 +21,8 @@ using ::testing::IsEmpty;
 using test::RecordingDispatch;
 
 constexpr char kUrl[] = "http://example.invalid/path";
+// How long the double takes for a WaitForResponse slice that runs out.
+constexpr DWORD kSliceRunsOutMs = 600;
 constexpr char kUserAgentLine[] =
     "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/55.0.2883.87 Safari/537.36";
@@ -44,6 +48,7 @@ TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
     EXPECT_THAT(fake->calls(),
                 ElementsAre("method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)",
                             "method Open(BSTR \"GET\", BSTR \"http://example.invalid/path\", BOOL true)",
+                            "get Option(I4 9)",
                             "method SetRequestHeader(BSTR \"Accept\", BSTR \"*/*\")",
                             "method SetRequestHeader(BSTR \"Referer\", BSTR \"http://example.invalid/path\")",
                             "method SetRequestHeader(BSTR \"Accept-Language\", BSTR \"zh-cn\")",
@@ -51,7 +56,7 @@ TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
                                 (kUserAgentLine + 12) + "\")",
                             "method SetRequestHeader(BSTR \"Content-Type\", BSTR \"application/x-www-form-urlencoded\")",
                             "method Send(BSTR \"\")",
-                            "method WaitForResponse(I4 15)",
+                            "method WaitForResponse(I4 1)",
                             "get ResponseBody()",
                             "method|get GetallResponseHeaders()",
                             "get Status()"));
@@ -60,30 +65,26 @@ TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
 struct TimeoutCase {
     int seconds;
     std::vector<std::string> setTimeouts;
-    const char* wait;
 };
 
 class HttpRequestTimeouts : public HttpRequestCalls, public ::testing::WithParamInterface<TimeoutCase> {};
 
-TEST_P(HttpRequestTimeouts, SetTimeoutsAndTheBoundOfTheWait) {
+TEST_P(HttpRequestTimeouts, SetTimeoutsGetsTheMilliseconds) {
     HttpOptions options;
     options.timeoutSeconds = GetParam().seconds;
     (void)run(options);
     EXPECT_EQ(fake->callsTo("SetTimeouts"), GetParam().setTimeouts);
-    EXPECT_THAT(fake->callsTo("WaitForResponse"), ElementsAre(GetParam().wait));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , HttpRequestTimeouts,
     ::testing::Values(
-        TimeoutCase{0, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}, "method WaitForResponse(I4 15)"},
-        TimeoutCase{-5, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}, "method WaitForResponse(I4 15)"},
-        TimeoutCase{30, {"method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)"}, "method WaitForResponse(I4 30)"},
-        // The object keeps its own timeouts; the wait is still bounded.
-        TimeoutCase{-1, {}, "method WaitForResponse(I4 60)"},
+        TimeoutCase{0, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}},
+        TimeoutCase{-5, {"method SetTimeouts(I4 15000, I4 15000, I4 15000, I4 15000)"}},
+        TimeoutCase{30, {"method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)"}},
+        TimeoutCase{-1, {}},  // the object keeps its own timeouts
         // Milliseconds stay within 32 bits.
-        TimeoutCase{3000000, {"method SetTimeouts(I4 2147483000, I4 2147483000, I4 2147483000, I4 2147483000)"},
-                    "method WaitForResponse(I4 2147483)"}),
+        TimeoutCase{3000000, {"method SetTimeouts(I4 2147483000, I4 2147483000, I4 2147483000, I4 2147483000)"}}),
     [](const auto& info) {
         const int s = info.param.seconds;
         return (s < 0 ? "Minus" + std::to_string(-s) : std::to_string(s)) + "Seconds";
@@ -116,27 +117,66 @@ TEST_F(HttpRequestCalls, OptionsAreWrittenAfterOpenAndCertificateChecksStayOnUnl
     HttpOptions options;
     options.noRedirect = true;
     (void)run(options);
-    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 6, I4 0)"));
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 6, I4 0)", "get Option(I4 9)"));
 
     fake->clearCalls();
     options.ignoreCertificateErrors = true;
     (void)run(options);
     const std::vector<std::string> names = fake->names();
-    ASSERT_GE(names.size(), 4u);
+    ASSERT_GE(names.size(), 5u);
     EXPECT_EQ(names[1], "Open");
-    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 6, I4 0)", "put Option(I4 4, I4 13056)"));
-    EXPECT_EQ(names[2], "Option");
-    EXPECT_EQ(names[3], "Option");
+    EXPECT_THAT(fake->callsTo("Option"),
+                ElementsAre("put Option(I4 6, I4 0)", "put Option(I4 4, I4 13056)", "get Option(I4 9)"));
+    EXPECT_EQ(names[4], "Option");
 
     fake->clearCalls();
     options.noRedirect = false;
     (void)run(options);
-    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 4, I4 13056)"));
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("put Option(I4 4, I4 13056)", "get Option(I4 9)"));
 
     fake->clearCalls();
     (void)run({});
-    EXPECT_THAT(fake->callsTo("Option"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("Option"), ElementsAre("get Option(I4 9)"));
 }
+
+struct ProtocolCase {
+    const char* name;
+    std::optional<std::int32_t> offered;  // what reading option 9 gives; none: the read fails
+    std::vector<std::string> written;
+};
+
+class HttpRequestSecureProtocols : public HttpRequestCalls, public ::testing::WithParamInterface<ProtocolCase> {};
+
+// TLS 1.2 is added to what the system offers, never put in its place.
+TEST_P(HttpRequestSecureProtocols, Tls12IsAddedOnlyWhereItIsMissing) {
+    if (GetParam().offered) {
+        fake->answerNumber("Option", *GetParam().offered);
+    } else {
+        fake->fail("Option", E_NOTIMPL);  // Wine
+    }
+    (void)run({}, "https://example.invalid/");
+    std::vector<std::string> written;
+    for (const std::string& call : fake->callsTo("Option")) {
+        if (call.rfind("put ", 0) == 0) written.push_back(call);
+    }
+    EXPECT_EQ(written, GetParam().written);
+    const std::vector<std::string> names = fake->names();
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[1], "Open");
+    EXPECT_EQ(names[2], "Option");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HttpRequestSecureProtocols,
+    ::testing::Values(
+        // SSL 3.0 and TLS 1.0 (Windows 7 and 8.0): TLS 1.2 joins them.
+        ProtocolCase{"Ssl3Tls10", 0x00A0, {"put Option(I4 9, I4 2208)"}},
+        ProtocolCase{"Tls10Tls11", 0x0280, {"put Option(I4 9, I4 2688)"}},
+        // TLS 1.2 offered already, with or without 1.0, 1.1 and 1.3: left alone.
+        ProtocolCase{"Tls10To12", 0x0A80, {}},
+        ProtocolCase{"Tls12Tls13", 0x2800, {}},
+        ProtocolCase{"ReadFails", std::nullopt, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HttpRequestCalls, ProxyCallsOnlyWithAProxyAndTheFlagDefaultsToOne) {
     HttpOptions options;
@@ -300,7 +340,7 @@ TEST_F(HttpRequestCalls, ANonByteBodyOrNonNumberStatusCountsAsEmpty) {
 struct NoResponseCase {
     const char* name;
     const char* failing;     // member that fails, or
-    bool waitRunsOut;        // WaitForResponse answers false
+    bool waitRunsOut;        // no response headers while WaitForResponse answers false
     bool aborts;
 };
 
@@ -311,13 +351,18 @@ TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
     fake->answerText("GetAllResponseHeaders", "Set-Cookie: x=1\r\n");
     fake->answerNumber("Status", 200);
     if (GetParam().failing) fake->fail(GetParam().failing, 0x80072EE2);  // timed out
-    if (GetParam().waitRunsOut) fake->answerBool("WaitForResponse", false);
+    HttpOptions options;
+    if (GetParam().waitRunsOut) {
+        fake->answerBool("WaitForResponse", false);
+        fake->delay("WaitForResponse", kSliceRunsOutMs);
+        fake->fail("Status", DISP_E_EXCEPTION);  // no response headers yet
+        options.timeoutSeconds = 1;
+    }
 
     Text cookies = "a=1; b=2";
     Text returned = "old";
     Text responseHeaders = "old";
     std::int32_t status = 7;
-    HttpOptions options;
     options.cookies = &cookies;
     options.returnedCookies = &returned;
     options.responseHeaders = &responseHeaders;
@@ -329,7 +374,6 @@ TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
     EXPECT_EQ(cookies, "a=1;b=2");
     EXPECT_THAT(fake->callsTo("ResponseBody"), IsEmpty());
     EXPECT_THAT(fake->callsTo("GetallResponseHeaders"), IsEmpty());
-    EXPECT_THAT(fake->callsTo("Status"), IsEmpty());
     EXPECT_EQ(fake->callsTo("Abort").size(), GetParam().aborts ? 1u : 0u);
 }
 
@@ -338,6 +382,123 @@ INSTANTIATE_TEST_SUITE_P(, HttpRequestNoResponse,
                                            NoResponseCase{"WaitFails", "WaitForResponse", false, true},
                                            NoResponseCase{"WaitRunsOut", nullptr, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The wait for the response, slice by slice. A slice that runs out takes
+// kSliceRunsOutMs here (more than half of the one-second slice asked for).
+class HttpRequestWait : public HttpRequestCalls {
+protected:
+    HttpRequestWait() {
+        fake->answerBool("WaitForResponse", false);
+        fake->delay("WaitForResponse", kSliceRunsOutMs);
+        fake->answerBytes("ResponseBody", toBytes("audio"));
+        fake->answerNumber("Status", 200);
+    }
+    // The response is complete at the nth slice.
+    void completeAtSlice(int n) {
+        fake->onInvoke("WaitForResponse", [this, n] {
+            if (++slices == n) fake->answerBool("WaitForResponse", true);
+        });
+    }
+    // The object's event sink, advised while the request runs.
+    IWinHttpRequestEvents* sink() const { return static_cast<IWinHttpRequestEvents*>(fake->advised()); }
+
+    int slices = 0;
+};
+
+// Wine's object answers false at once when the response was complete before
+// the call; that is no slice running out.
+TEST_F(HttpRequestWait, AFalseAnswerAtOnceMeansTheResponseIsComplete) {
+    fake->delay("WaitForResponse", 0);
+    EXPECT_EQ(run({}), toBytes("audio"));
+    EXPECT_EQ(fake->callsTo("WaitForResponse").size(), 1u);
+    EXPECT_THAT(fake->callsTo("Abort"), IsEmpty());
+}
+
+// Once the response headers are in, the object's own timeouts govern: the
+// wait goes on past timeoutSeconds.
+TEST_F(HttpRequestWait, AResponseUnderWayIsWaitedForPastTheTimeout) {
+    completeAtSlice(3);
+    HttpOptions options;
+    options.timeoutSeconds = 1;
+    EXPECT_EQ(run(options), toBytes("audio"));
+    EXPECT_EQ(fake->callsTo("WaitForResponse").size(), 3u);
+    EXPECT_THAT(fake->callsTo("Abort"), IsEmpty());
+}
+
+// An object with events (Windows) applies its timeouts to every phase
+// itself, the wait for the headers included.
+TEST_F(HttpRequestWait, AnObjectWithEventsIsWaitedForAsLongAsItWorks) {
+    fake->offerEvents(kIidWinHttpRequestEvents);
+    fake->fail("Status", DISP_E_EXCEPTION);
+    bool advisedDuringTheWait = false;
+    fake->onInvoke("WaitForResponse", [this, &advisedDuringTheWait] {
+        advisedDuringTheWait = sink() != nullptr;
+        if (++slices == 3) fake->answerBool("WaitForResponse", true);
+    });
+    HttpOptions options;
+    options.timeoutSeconds = 1;
+    EXPECT_EQ(run(options), toBytes("audio"));
+    EXPECT_EQ(slices, 3);
+    EXPECT_TRUE(advisedDuringTheWait);
+    EXPECT_EQ(fake->advised(), nullptr);  // unadvised again
+}
+
+struct BoundCase {
+    const char* name;
+    std::optional<std::string> declared;  // Content-Length
+    std::size_t counted;   // body bytes told by events, 0 without events
+    std::size_t delivered;
+    bool abandoned;
+};
+
+class HttpRequestBodyBound : public HttpRequestWait, public ::testing::WithParamInterface<BoundCase> {};
+
+TEST_P(HttpRequestBodyBound, AReplyLongerThanTheBoundIsAbandoned) {
+    const BoundCase& c = GetParam();
+    completeAtSlice(2);
+    if (c.declared) {
+        fake->answerText("GetResponseHeader", *c.declared);
+    } else {
+        fake->fail("GetResponseHeader", DISP_E_EXCEPTION);
+    }
+    if (c.counted) {
+        fake->offerEvents(kIidWinHttpRequestEvents);
+        fake->onInvoke("WaitForResponse", [this, &c] {
+            if (++slices == 2) fake->answerBool("WaitForResponse", true);
+            if (slices != 1) return;
+            sink()->OnResponseStart(200, nullptr);
+            UniqueVariant data;
+            ASSERT_TRUE(AutomationArg(Bytes(c.counted / 2)).toVariant(data));
+            sink()->OnResponseDataAvailable(&data.get()->parray);
+            sink()->OnResponseDataAvailable(&data.get()->parray);
+        });
+    }
+    fake->answerBytes("ResponseBody", Bytes(c.delivered, 'a'));
+    std::int32_t status = -1;
+    HttpOptions options;
+    options.maxBodyBytes = 2000;
+    options.status = &status;
+    const Bytes body = run(options);
+    EXPECT_EQ(body.size(), c.abandoned ? 0u : c.delivered);
+    EXPECT_EQ(status, c.abandoned ? 0 : 200);
+    if (c.delivered == 0) {
+        // Abandoned while it arrived: abort at the first look, nothing read.
+        EXPECT_EQ(fake->callsTo("WaitForResponse").size(), 1u);
+        EXPECT_EQ(fake->callsTo("Abort").size(), 1u);
+        EXPECT_THAT(fake->callsTo("ResponseBody"), IsEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HttpRequestBodyBound,
+    ::testing::Values(BoundCase{"DeclaredAtTheBound", " 2000 ", 0, 2000, false},
+                      // Wine's string carries its terminating zero.
+                      BoundCase{"DeclaredPastTheBound", std::string("2001\0", 5), 0, 0, true},
+                      BoundCase{"CountedPastTheBound", std::nullopt, 2002, 0, true},
+                      // No length known before the end: judged before the copy.
+                      BoundCase{"DeliveredAtTheBound", std::nullopt, 0, 2000, false},
+                      BoundCase{"DeliveredPastTheBound", std::nullopt, 0, 2001, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HttpRequestCalls, AnEmptySharedObjectGivesTheNoResponseOutcome) {
     const AutomationObject empty;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ostream>
 #include <string>
 
@@ -244,6 +245,22 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"Long201", sized(1000, 201)},
                       RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+// A reply that declares more than any audio can be is refused as soon as its
+// headers are in, without waiting for its body.
+TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
+    Reply flood;
+    flood.mode = Reply::Mode::Stall;
+    flood.headers = {"Content-Type: audio/mp3", "Content-Length: " + std::to_string(kMaximumAudioBytes + 1)};
+    flood.bodySize = 5000;
+    flood.stallAfter = 5000;
+    flood.holdSeconds = 40;
+    const test::Endpoint e = endpoint(flood);
+    const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "Large");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+}
 
 TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {
     Reply reply;

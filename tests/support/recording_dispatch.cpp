@@ -1,6 +1,7 @@
 #include "tests/support/recording_dispatch.h"
 
 #include <objbase.h>
+#include <olectl.h>
 
 #include <cctype>
 #include <cstdio>
@@ -106,6 +107,106 @@ private:
     int attempts_ = 0;
 };
 
+// One connection point that takes one sink at a time.
+class SingleConnectionPoint final : public IConnectionPoint {
+public:
+    SingleConnectionPoint(IConnectionPointContainer* container, REFIID iid) : owner_(container), iid_(iid) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
+            *out = static_cast<IConnectionPoint*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        if (!iid) return E_POINTER;
+        *iid = iid_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+        if (!out) return E_POINTER;
+        *out = owner_;  // the container outlives its point
+        owner_->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        if (!sink || !cookie) return E_POINTER;
+        if (sink_) return CONNECT_E_ADVISELIMIT;
+        if (FAILED(sink->QueryInterface(iid_, sink_.putVoid()))) return CONNECT_E_CANNOTCONNECT;
+        *cookie = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        if (cookie != 1 || !sink_) return CONNECT_E_NOCONNECTION;
+        sink_.reset();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
+        if (out) *out = nullptr;
+        return E_NOTIMPL;
+    }
+    [[nodiscard]] IUnknown* sink() const { return sink_.get(); }
+
+private:
+    ~SingleConnectionPoint() = default;
+    std::atomic<ULONG> refs_{1};
+    IConnectionPointContainer* owner_;
+    IID iid_;
+    ComPtr<IUnknown> sink_;
+};
+
+// The double's connection point container, handed out by its
+// QueryInterface; any other interface is asked of the double.
+class EventsContainer final : public IConnectionPointContainer {
+public:
+    EventsContainer(IDispatch* object, REFIID iid)
+        : object_(object), point_(ComPtr<IConnectionPoint>::attach(new SingleConnectionPoint(this, iid))) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IConnectionPointContainer) {
+            *out = static_cast<IConnectionPointContainer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return object_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
+        if (out) *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        IID offered{};
+        if (FAILED(point_->GetConnectionInterface(&offered)) || offered != iid) return CONNECT_E_NOCONNECTION;
+        *out = point_.get();
+        point_->AddRef();
+        return S_OK;
+    }
+    [[nodiscard]] IUnknown* sink() const { return static_cast<SingleConnectionPoint*>(point_.get())->sink(); }
+
+private:
+    ~EventsContainer() = default;
+    std::atomic<ULONG> refs_{1};
+    IDispatch* object_;  // the double, which holds this container
+    ComPtr<IConnectionPoint> point_;
+};
+
 }  // namespace
 
 ComPtr<RecordingDispatch> RecordingDispatch::create() {
@@ -169,6 +270,20 @@ void RecordingDispatch::fail(std::string_view name, HRESULT hr) {
     answer.value.reset();
 }
 
+void RecordingDispatch::onInvoke(std::string_view name, std::function<void()> action) {
+    answerFor(name).action = std::move(action);
+}
+
+void RecordingDispatch::delay(std::string_view name, DWORD milliseconds) { answerFor(name).delayMs = milliseconds; }
+
+void RecordingDispatch::offerEvents(REFIID iid) {
+    events_ = ComPtr<IConnectionPointContainer>::attach(new EventsContainer(this, iid));
+}
+
+IUnknown* RecordingDispatch::advised() const {
+    return events_ ? static_cast<EventsContainer*>(events_.get())->sink() : nullptr;
+}
+
 HRESULT RecordingDispatch::QueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (iid == IID_IUnknown || iid == IID_IDispatch) {
@@ -176,6 +291,7 @@ HRESULT RecordingDispatch::QueryInterface(REFIID iid, void** out) {
         AddRef();
         return S_OK;
     }
+    if (iid == IID_IConnectionPointContainer && events_) return events_->QueryInterface(iid, out);
     *out = nullptr;
     return E_NOINTERFACE;
 }
@@ -235,6 +351,8 @@ HRESULT RecordingDispatch::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAM
 
     const auto found = answers_.find(lower(name));
     if (found == answers_.end()) return S_OK;
+    if (found->second.action) found->second.action();
+    if (found->second.delayMs) ::Sleep(found->second.delayMs);
     if (FAILED(found->second.hr)) return found->second.hr;
     if (result) return ::VariantCopy(result, found->second.value.get());
     return S_OK;

@@ -13,8 +13,10 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <ocidl.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -49,6 +51,15 @@ public:
     void answerNumber(std::string_view name, std::int32_t number);
     void answerBool(std::string_view name, bool flag);
     void fail(std::string_view name, HRESULT hr);
+    // Each later invocation of name first runs action (after it is logged;
+    // the action may change answers), then waits that long, then answers.
+    void onInvoke(std::string_view name, std::function<void()> action);
+    void delay(std::string_view name, DWORD milliseconds);
+
+    // Offers one connection point for the events interface iid; advised()
+    // is the sink advised on it, or null.
+    void offerEvents(REFIID iid);
+    [[nodiscard]] IUnknown* advised() const;
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -68,6 +79,8 @@ private:
     struct Answer {
         HRESULT hr = S_OK;
         UniqueVariant value;
+        std::function<void()> action;
+        DWORD delayMs = 0;
     };
     Answer& answerFor(std::string_view name);
 
@@ -75,6 +88,7 @@ private:
     std::vector<std::string> idNames_;   // index = DISPID - 1; spelling of the latest lookup
     std::map<std::string, Answer> answers_;  // by lower-case name
     std::vector<std::string> calls_;
+    ComPtr<IConnectionPointContainer> events_;  // after offerEvents
 };
 
 // Stands in for the class registered under a ProgID while it lives (for

@@ -105,6 +105,7 @@ const char* modeName(Reply::Mode mode) {
         case Reply::Mode::Silent: return "silent";
         case Reply::Mode::Stall: return "stall";
         case Reply::Mode::Drop: return "drop";
+        case Reply::Mode::Drip: return "drip";
         case Reply::Mode::Reply: break;
     }
     return "reply";
@@ -272,6 +273,12 @@ std::string replyJson(const Reply& reply) {
     if (reply.mode == Reply::Mode::Stall) {
         key("stall_after");
         out += std::to_string(reply.stallAfter);
+    }
+    if (reply.mode == Reply::Mode::Drip) {
+        key("drip_bytes");
+        out += std::to_string(reply.dripBytes);
+        key("drip_interval");
+        out += std::to_string(reply.dripInterval);
     }
     if (reply.holdSeconds > 0) {
         key("hold");

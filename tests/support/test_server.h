@@ -29,6 +29,7 @@ struct Reply {
         Silent,  // read the request, never answer, hold the connection
         Stall,   // send the status, the headers and stallAfter body bytes, then hold
         Drop,    // read the request and close the connection without answering
+        Drip,    // send the status and the headers, then the body dripBytes at a time, each after dripInterval
     };
     int status = 0;                    // 0: 200, or 302 with a redirect
     std::string reason;                // empty: the standard phrase
@@ -41,6 +42,8 @@ struct Reply {
     Mode mode = Mode::Reply;
     std::size_t stallAfter = 0;
     double holdSeconds = 0;            // 0: the server's default (120 s)
+    std::size_t dripBytes = 1;
+    double dripInterval = 1.0;         // seconds
     std::string redirect;              // adds "Location: <redirect>"
     bool contentLength = true;         // add Content-Length unless the headers have one
     bool close = false;                // add "Connection: close" and close after answering

@@ -115,6 +115,24 @@ class InProcess(unittest.TestCase):
         exchange(e.port, b"GET / HTTP/1.1\r\n\r\n")
         self.assertGreaterEqual(time.monotonic() - start, 0.45)
 
+    def test_drip_sends_the_body_in_timed_pieces(self):
+        e = self.server.endpoint([{"mode": "drip", "body_size": 10, "drip_bytes": 4, "drip_interval": 0.2,
+                                   "close": True}])
+        with socket.create_connection(("127.0.0.1", e.port), timeout=5) as s:
+            s.sendall(b"GET / HTTP/1.1\r\n\r\n")
+            start = time.monotonic()
+            arrivals = []
+            data = b""
+            while True:
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+                arrivals.append((time.monotonic() - start, len(data)))
+        self.assertTrue(data.endswith(b"Content-Length: 10\r\nConnection: close\r\n\r\n0123456789"))
+        self.assertGreaterEqual(arrivals[-1][0], 0.55)  # three pauses before the three pieces
+        self.assertGreaterEqual(len(arrivals), 3)
+
     def test_head_gets_no_body(self):
         e = self.server.endpoint([{"body": "abc", "close": True}])
         answer = exchange(e.port, b"HEAD / HTTP/1.1\r\n\r\n")

@@ -260,6 +260,16 @@ class Endpoint:
             conn.sendall(head.encode("latin-1") + send_body[:sent])
             self._hold(float(response.get("hold", DEFAULT_HOLD)))
             return False
+        if mode == "drip":
+            # The head at once, then the body in pieces with a pause before each.
+            piece = max(1, int(response.get("drip_bytes", 1)))
+            pause = float(response.get("drip_interval", 1.0))
+            conn.sendall(head.encode("latin-1"))
+            for start in range(0, len(send_body), piece):
+                if self.closed.wait(pause):
+                    return False
+                conn.sendall(send_body[start:start + piece])
+            return not (close or request.wants_close())
         conn.sendall(head.encode("latin-1") + send_body)
         return not (close or request.wants_close())
 

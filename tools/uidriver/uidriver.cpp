@@ -18,7 +18,9 @@
 //   items ID                print the list's items, one per line
 //   enabled ID              print 1 or 0
 //   focus                   print the id of the control that has the focus (0: none)
-//   key ID return|escape|tab  press a key in a control
+//   key ID return|escape|tab|alt-f4  press a key in a control
+//   type TEXT               type TEXT into the control that has the focus
+//   edit-sel ID [START END] print "<start> <end>" of an edit box's selection, or set it
 //   msgbox [--wait SEC] [--keep]
 //                           print {"title":..,"text":..,"owner":"main"|"none"|"other"}
 //                           for the target process's open message box, then press OK
@@ -26,9 +28,15 @@
 //                           click, print the milliseconds until a message box
 //                           shows its text, then as msgbox
 //   memory                  print {"working_set":..,"peak_working_set":..} in bytes
+//   rect ID                 print "x y width height" of the control's window in screen
+//                           pixels, then the client area's width and height; ID 0 is the
+//                           main window itself
+//   dpi                     print the system DPI (as a DPI-aware program sees it)
 //   link-url ID             print the URL of link item 0 of a SysLink control
 //   link-click ID           click link item 0 of a SysLink control
 //   close                   close the window as its close box does
+//   wm-close                ask the window to close as another program does
+//                           (WM_CLOSE, as taskkill without /F sends it)
 //   wait-closed             wait until the window is gone
 //   acp                     print this process's ANSI code page (what Wine gives a
 //                           program started in the same environment)
@@ -480,14 +488,57 @@ int commandKey(const Target& target, const std::vector<std::wstring>& args) {
     HWND item = control(target, args[0]);
     if (!item) return kExitFailed;
     UINT key = 0;
+    bool alt = false;
     if (args[1] == L"return") key = VK_RETURN;
     else if (args[1] == L"escape") key = VK_ESCAPE;
     else if (args[1] == L"tab") key = VK_TAB;
+    else if (args[1] == L"alt-f4") key = VK_F4, alt = true;
     else return kExitUsage;
     const UINT scan = ::MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
-    ::PostMessageW(item, WM_KEYDOWN, key, 1 | (scan << 16));
-    ::PostMessageW(item, WM_KEYUP, key, 1 | (scan << 16) | (1u << 30) | (1u << 31));
+    // With Alt held the keys arrive as system keys, with the context bit set.
+    const UINT down = alt ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    const UINT up = alt ? WM_SYSKEYUP : WM_KEYUP;
+    const LPARAM context = alt ? (1u << 29) : 0;
+    ::PostMessageW(item, down, key, 1 | (scan << 16) | context);
+    ::PostMessageW(item, up, key, 1 | (scan << 16) | context | (1u << 30) | (1u << 31));
     sync(target.window);
+    return kExitOk;
+}
+
+// Characters as the keyboard gives them to the focused control, one WM_CHAR
+// per UTF-16 unit.
+int commandType(const Target& target, const std::vector<std::wstring>& args) {
+    if (args.size() != 1) return kExitUsage;
+    const auto text = argumentText(args[0]);
+    if (!text) return kExitUsage;
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(target.thread, &info) || !info.hwndFocus) {
+        fail(L"nothing has the focus");
+        return kExitFailed;
+    }
+    for (wchar_t c : *text) ::PostMessageW(info.hwndFocus, WM_CHAR, c, 1);
+    sync(target.window);
+    return kExitOk;
+}
+
+int commandEditSelection(const Target& target, const std::vector<std::wstring>& args) {
+    if (args.size() != 1 && args.size() != 3) return kExitUsage;
+    HWND item = control(target, args[0]);
+    if (!item) return kExitFailed;
+    if (args.size() == 3) {
+        const auto start = number(args[1]);
+        const auto end = number(args[2]);
+        if (!start || !end) return kExitUsage;
+        ::SendMessageW(item, EM_SETSEL, static_cast<WPARAM>(*start), static_cast<LPARAM>(*end));
+        return kExitOk;
+    }
+    // Positions as the return value (both below 65536 here): pointers would
+    // name this process's memory.
+    const LRESULT packed = ::SendMessageW(item, EM_GETSEL, 0, 0);
+    const unsigned start = LOWORD(packed);
+    const unsigned end = HIWORD(packed);
+    writeStdout(std::to_string(start) + " " + std::to_string(end) + "\n");
     return kExitOk;
 }
 
@@ -514,6 +565,24 @@ int commandLinkUrl(const Target& target, HWND link) {
     }
     ::CloseHandle(process);
     return status;
+}
+
+int commandRect(HWND window) {
+    RECT outer{}, client{};
+    if (!::GetWindowRect(window, &outer) || !::GetClientRect(window, &client)) return kExitFailed;
+    writeStdout(std::to_string(outer.left) + " " + std::to_string(outer.top) + " " +
+                std::to_string(outer.right - outer.left) + " " + std::to_string(outer.bottom - outer.top) + " " +
+                std::to_string(client.right) + " " + std::to_string(client.bottom) + "\n");
+    return kExitOk;
+}
+
+int commandDpi() {
+    HDC screen = ::GetDC(nullptr);
+    if (!screen) return kExitFailed;
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    writeStdout(std::to_string(dpi) + "\n");
+    return kExitOk;
 }
 
 int commandLinkClick(const Target& target, HWND link) {
@@ -640,13 +709,24 @@ int run(std::vector<std::wstring> args) {
         });
     if (command == L"focus") return commandFocus(*target);
     if (command == L"key") return commandKey(*target, rest);
+    if (command == L"type") return commandType(*target, rest);
+    if (command == L"edit-sel") return commandEditSelection(*target, rest);
     if (command == L"msgbox") return commandMessageBox(*target, rest);
     if (command == L"click-timed") return commandClickTimed(*target, rest);
     if (command == L"memory") return commandMemory(*target);
+    if (command == L"dpi") return commandDpi();
+    if (command == L"rect") {
+        if (rest.size() == 1 && rest[0] == L"0") return commandRect(target->window);
+        return withControl([&](HWND item) { return commandRect(item); });
+    }
     if (command == L"link-url") return withControl([&](HWND item) { return commandLinkUrl(*target, item); });
     if (command == L"link-click") return withControl([&](HWND item) { return commandLinkClick(*target, item); });
     if (command == L"close") {
         ::PostMessageW(target->window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return kExitOk;
+    }
+    if (command == L"wm-close") {
+        ::PostMessageW(target->window, WM_CLOSE, 0, 0);
         return kExitOk;
     }
     fail(L"unknown command " + command);
@@ -688,6 +768,9 @@ int runSession() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // Sizes and positions as the target sees them: a DPI-unaware caller would
+    // get them scaled back to 96 DPI.
+    ::SetProcessDPIAware();
     std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.size() == 1 && args[0] == L"session") return runSession();
     const int status = run(std::move(args));

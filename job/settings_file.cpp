@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "job/settings_file.h"
 
 #include <windows.h>
 

@@ -2,8 +2,6 @@
 // The values that the main window sets up at start-up and the synthesis job
 // uses afterwards. One instance for the whole process (programState()).
 
-#include <windows.h>
-
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,10 +19,6 @@ public:
     // The service's speaker number for each position of the speaker list.
     // Filled once at start-up, before any job can start; read-only afterwards.
     std::vector<Text> speakerNumbers;
-
-    // The main window, set when it has been created; the job reads and sets
-    // its controls through window messages.
-    HWND mainWindow = nullptr;
 
     // A job replaces these while the next job (started once Start is enabled
     // again) may already read them, so every access takes the lock.

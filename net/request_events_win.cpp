@@ -1,0 +1,45 @@
+#include "net/request_events_win.h"
+
+#include <new>
+
+namespace qx {
+
+ComPtr<ResponseProgress> ResponseProgress::create() {
+    return ComPtr<ResponseProgress>::attach(new (std::nothrow) ResponseProgress());
+}
+
+HRESULT ResponseProgress::QueryInterface(REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == kIidWinHttpRequestEvents) {
+        *out = static_cast<IWinHttpRequestEvents*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG ResponseProgress::AddRef() { return ++refs_; }
+
+ULONG ResponseProgress::Release() {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+}
+
+void ResponseProgress::OnResponseStart(long, BSTR) { started_ = true; }
+
+// Each event hands over the bytes of one read.
+void ResponseProgress::OnResponseDataAvailable(SAFEARRAY** data) {
+    started_ = true;
+    if (!data || !*data || ::SafeArrayGetDim(*data) != 1) return;
+    LONG lower = 0, upper = -1;
+    if (FAILED(::SafeArrayGetLBound(*data, 1, &lower)) || FAILED(::SafeArrayGetUBound(*data, 1, &upper))) return;
+    if (upper >= lower) bytes_ += static_cast<std::uint64_t>(static_cast<std::int64_t>(upper) - lower + 1);
+}
+
+void ResponseProgress::OnResponseFinished() {}
+
+void ResponseProgress::OnError(long, BSTR) {}
+
+}  // namespace qx

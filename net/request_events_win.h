@@ -1,0 +1,55 @@
+#pragma once
+// The events of the platform's HTTP request object, and a sink that keeps
+// what they tell of one response. Windows' object offers them through its
+// connection point; Wine's object has none.
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/unique.h"
+
+namespace qx {
+
+// IWinHttpRequestEvents as the object calls it (httprequest.idl; the MinGW
+// headers do not declare it). Its methods return nothing.
+inline constexpr IID kIidWinHttpRequestEvents = {
+    0xf97f4e15, 0xb787, 0x4212, {0x80, 0xd1, 0xd3, 0x80, 0xcb, 0xbf, 0x98, 0x2e}};
+
+struct IWinHttpRequestEvents : public IUnknown {
+    virtual void STDMETHODCALLTYPE OnResponseStart(long status, BSTR contentType) = 0;
+    virtual void STDMETHODCALLTYPE OnResponseDataAvailable(SAFEARRAY** data) = 0;
+    virtual void STDMETHODCALLTYPE OnResponseFinished() = 0;
+    virtual void STDMETHODCALLTYPE OnError(long errorNumber, BSTR errorDescription) = 0;
+};
+
+// Whether the response has started and how many body bytes have arrived.
+// The object may fire its events from a thread of its own, so the counts are
+// atomic, and nothing here calls back into the object.
+class ResponseProgress final : public IWinHttpRequestEvents {
+public:
+    [[nodiscard]] static ComPtr<ResponseProgress> create();
+
+    [[nodiscard]] bool started() const noexcept { return started_.load(); }
+    [[nodiscard]] std::uint64_t bytes() const noexcept { return bytes_.load(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    void STDMETHODCALLTYPE OnResponseStart(long status, BSTR contentType) override;
+    void STDMETHODCALLTYPE OnResponseDataAvailable(SAFEARRAY** data) override;
+    void STDMETHODCALLTYPE OnResponseFinished() override;
+    void STDMETHODCALLTYPE OnError(long errorNumber, BSTR errorDescription) override;
+
+private:
+    ResponseProgress() = default;
+    ~ResponseProgress() = default;
+
+    std::atomic<ULONG> refs_{1};
+    std::atomic<bool> started_{false};
+    std::atomic<std::uint64_t> bytes_{0};
+};
+
+}  // namespace qx

@@ -26,15 +26,17 @@ if(WIN32)
   target_precompile_headers(qx_test_pch PRIVATE <windows.h> <gmock/gmock.h> <gtest/gtest.h> <string> <vector>)
 endif()
 
-# qx_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [PROPERTIES ...]): one test
-# executable, run by CTest as one test in one process: starting a process
-# under Wine costs more than most cases, so the cases do not get one each.
-# A failing case shows by name with its own output (--gtest_brief prints the
-# failing cases only), and every run leaves JUnit XML in
-# test-results/<name>.xml. PROPERTIES go to the test, e.g.
-# FIXTURES_REQUIRED qx_testserver for tests that need the loopback test server.
+# qx_add_gtest(name SOURCES ... LIBS ... [LABELS ...] [SHARDS n] [PROPERTIES ...]):
+# one test executable, run by CTest as one test in one process: starting a
+# process under Wine costs more than most cases, so the cases do not get one
+# each. A failing case shows by name with its own output (--gtest_brief prints
+# the failing cases only), and every run leaves JUnit XML in
+# test-results/<name>.xml. An executable whose cases mostly wait (on purpose,
+# past a timeout) is split into SHARDS processes that CTest runs side by side.
+# PROPERTIES go to the test, e.g. FIXTURES_REQUIRED qx_testserver for tests
+# that need the loopback test server.
 function(qx_add_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "SHARDS" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   if(WIN32)
@@ -44,15 +46,28 @@ function(qx_add_gtest name)
   if(NOT ARG_LABELS)
     set(ARG_LABELS unit)
   endif()
+  if(NOT ARG_SHARDS)
+    set(ARG_SHARDS 1)
+  endif()
   # Under Wine a path that starts with "/" is relative to the current drive,
   # and GoogleTest takes it as relative to the working directory: drive Z:
   # is the host's root.
-  set(results ${CMAKE_BINARY_DIR}/test-results/${name}.xml)
+  set(results ${CMAKE_BINARY_DIR}/test-results)
   if(WIN32)
     set(results Z:${results})
   endif()
-  add_test(NAME ${name}
-           COMMAND ${name} --gtest_brief=1 --gtest_output=xml:${results}
-           WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300 ${ARG_PROPERTIES})
+  foreach(shard RANGE 1 ${ARG_SHARDS})
+    set(test ${name})
+    if(ARG_SHARDS GREATER 1)
+      set(test ${name}.${shard}of${ARG_SHARDS})
+    endif()
+    add_test(NAME ${test}
+             COMMAND ${name} --gtest_brief=1 --gtest_output=xml:${results}/${test}.xml
+             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${test} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 300 ${ARG_PROPERTIES})
+    if(ARG_SHARDS GREATER 1)
+      math(EXPR index "${shard} - 1")
+      set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT GTEST_TOTAL_SHARDS=${ARG_SHARDS} GTEST_SHARD_INDEX=${index})
+    endif()
+  endforeach()
 endfunction()

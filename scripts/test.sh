@@ -4,14 +4,14 @@
 # run, and a check that a fresh machine's install of the packages still
 # resolves. The benchmarks have a command of their own (scripts/bench.sh).
 #
-# CTest runs tests side by side (QX_TEST_JOBS, default 4: most of a Wine test
+# CTest runs tests side by side (QX_TEST_JOBS, default 6: most of a Wine test
 # is waiting); what tests share, the Wine desktop and an emulator's fault
 # queue and log, is a CTest resource lock. The native build with its tests
 # and the install check run meanwhile; their output follows CTest's.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-QX_TEST_JOBS=${QX_TEST_JOBS:-4}
+QX_TEST_JOBS=${QX_TEST_JOBS:-6}
 
 "$QX_ROOT/scripts/build.sh"
 

@@ -60,6 +60,7 @@
 #include <commctrl.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
@@ -298,6 +299,25 @@ HWND findMessageBox(const Target& target) {
     return search.found;
 }
 
+struct AllBoxes {
+    DWORD pid;
+    HWND exclude;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectMessageBox(HWND window, LPARAM param) {
+    auto* all = reinterpret_cast<AllBoxes*>(param);
+    BoxSearch one{all->pid, all->exclude};
+    if (!matchMessageBox(window, reinterpret_cast<LPARAM>(&one))) all->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> messageBoxes(const Target& target) {
+    AllBoxes all{target.pid, target.window, {}};
+    ::EnumWindows(&collectMessageBox, reinterpret_cast<LPARAM>(&all));
+    return all.found;
+}
+
 bool waitGone(HWND window, double seconds) {
     const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     while (::IsWindow(window)) {
@@ -417,9 +437,31 @@ int commandText(const Target& target, const std::vector<std::wstring>& args) {
     return kExitOk;
 }
 
+void CALLBACK clickHandled(HWND, UINT, ULONG_PTR done, LRESULT) { *reinterpret_cast<bool*>(done) = true; }
+
+// Returns once the click has been handled: when the button's procedure has
+// returned, or when a new message box of the target has opened (a handler
+// that shows one returns only once it is closed). Waiting for messages sent
+// after a posted click is not enough: the click activates and focuses, and
+// the window's thread may take those messages in the middle of it.
 int commandClick(const Target& target, HWND item) {
-    ::PostMessageW(item, BM_CLICK, 0, 0);
-    sync(target.window);
+    const std::vector<HWND> boxesBefore = messageBoxes(target);
+    bool done = false;
+    if (!::SendMessageCallbackW(item, BM_CLICK, 0, 0, &clickHandled, reinterpret_cast<ULONG_PTR>(&done))) {
+        fail(L"cannot click");
+        return kExitFailed;
+    }
+    const ULONGLONG deadline = ::GetTickCount64() + 10000;
+    while (!done && ::GetTickCount64() < deadline) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);  // runs the callback
+        if (done) break;
+        bool newBox = false;
+        for (HWND box : messageBoxes(target))
+            newBox = newBox || std::find(boxesBefore.begin(), boxesBefore.end(), box) == boxesBefore.end();
+        if (newBox) break;
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
     return kExitOk;
 }
 
@@ -517,8 +559,12 @@ int commandType(const Target& target, const std::vector<std::wstring>& args) {
         fail(L"nothing has the focus");
         return kExitFailed;
     }
-    for (wchar_t c : *text) ::PostMessageW(info.hwndFocus, WM_CHAR, c, 1);
-    sync(target.window);
+    // Sent, not posted: the next command (a read of the text, say) must not
+    // overtake characters still waiting in the queue.
+    for (wchar_t c : *text) {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(info.hwndFocus, WM_CHAR, c, 1, SMTO_NORMAL, 5000, &result);
+    }
     return kExitOk;
 }
 

@@ -15,6 +15,27 @@ namespace qx {
 
 namespace {
 
+// Keeps the process's multithreaded apartment alive from the first request
+// on. Wine 8's request object runs an asynchronous request on worker threads
+// of its own that enter and leave that apartment; when the last of them
+// leaves it while this thread leaves its own apartment, Wine's combase was
+// seen to crash in CoUninitialize (64-bit Wine, under load). Holding the
+// apartment means it is never torn down. Windows has the call from Windows 8
+// on and needs none of this; where the call is missing (Windows 7) nothing
+// is done.
+void holdMultithreadedApartment() noexcept {
+    static const bool held = [] {
+        using Increment = HRESULT(WINAPI*)(void**);
+        const HMODULE ole = ::GetModuleHandleW(L"ole32.dll");
+        const auto increment =
+            ole ? reinterpret_cast<Increment>(reinterpret_cast<void*>(::GetProcAddress(ole, "CoIncrementMTAUsage")))
+                : nullptr;
+        void* cookie = nullptr;  // never decremented: held until the process ends
+        return increment && SUCCEEDED(increment(&cookie));
+    }();
+    (void)held;
+}
+
 constexpr std::string_view kRequestProgId = "WinHttp.WinHttpRequest.5.1";
 constexpr std::string_view kVerbs[] = {"GET", "POST", "HEAD"};
 
@@ -170,6 +191,7 @@ std::int32_t truncatedStatus(double number) noexcept {
 
 Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     const ComScope com;
+    holdMultithreadedApartment();
 
     const bool knownMethod = options.method >= 0 && options.method < 3;
     const std::string_view verb = kVerbs[knownMethod ? options.method : 0];

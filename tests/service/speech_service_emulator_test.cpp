@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "platform/unique.h"
 #include "service/speech_service_client.h"
 #include "tests/support/test_server.h"
 
@@ -98,6 +99,10 @@ protected:
 
     Text token() const { return jsonString(client().requestToken(kSecretKey, kApiKey), "access_token"); }
 
+    // The client is called as the job calls it: inside COM held for the
+    // whole job (the job's JSON document enters it), so that a request's own
+    // CoUninitialize never ends the thread's apartment.
+    ComScope com_;
     EmulatorPorts ports_;
 };
 

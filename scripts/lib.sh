@@ -19,7 +19,7 @@ qx_cache_value() {
 # of an i386 ELF gives ENOEXEC), so Wine's 32-bit side cannot start there; on
 # such a host the tests run a 64-bit build of the same sources under 64-bit
 # Wine, and the 32-bit product is still built and checked as a file
-# (build/win32). QX_WIN_ARCH=i686|x86_64 overrides the choice.
+# (the release build that the test command checks). QX_WIN_ARCH=i686|x86_64 overrides the choice.
 qx_host_runs_i386() {
   [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
 }
@@ -31,7 +31,6 @@ case "$QX_WIN_ARCH" in
   x86_64) QX_WINE_LOADER=/usr/lib/wine/wine64 ;;
   *) echo "QX_WIN_ARCH must be i686 or x86_64" >&2; return 1 ;;
 esac
-QX_PRODUCT_BUILD=${QX_PRODUCT_BUILD:-$QX_ROOT/build/win32}   # the 32-bit product, when the tests are 64-bit
 export QX_WIN_ARCH QX_WINE_LOADER
 
 # Wine runs in a Chinese locale (ANSI code page 936). Only Wine gets it: the

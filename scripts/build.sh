@@ -30,6 +30,17 @@ configure() {
 # In a 64-bit test tree the 32-bit product is the release build that the
 # test command makes and checks (release.Build, release.Executable).
 configure "$QX_BUILD" "$QX_WIN_ARCH"
-cmake --build "$QX_BUILD" -j "$QX_JOBS"
+# Wine makes the prefix (mostly waiting) while the compiler runs.
+"$QX_ROOT/scripts/prefix.sh" --boot </dev/null >"$QX_BUILD/prefix-boot.log" 2>&1 &
+boot=$!
+built=0
+cmake --build "$QX_BUILD" -j "$QX_JOBS" || built=$?
+booted=0
+wait "$boot" || booted=$?
+((built == 0)) || exit "$built"
+if ((booted != 0)); then
+  cat "$QX_BUILD/prefix-boot.log" >&2
+  exit "$booted"
+fi
 
 "$QX_ROOT/scripts/prefix.sh"

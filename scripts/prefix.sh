@@ -6,14 +6,28 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 qx_wine_env
 
-"$QX_ROOT/scripts/make-test-ca.sh" "$QX_BUILD/testca"
-
-stamp="$WINEPREFIX/.qx-ready"
-if [ ! -f "$stamp" ] || [ "$QX_BUILD/testca/ca.der" -nt "$stamp" ]; then
+# The prefix itself needs nothing from the build: with --boot only it is made
+# (scripts/build.sh does that while the compiler runs).
+booted="$WINEPREFIX/.qx-booted"
+boot() {
+  [ -f "$booted" ] && return 0
   echo "prefix: making $WINEPREFIX" >&2
   qx_wine wineboot -i </dev/null >/dev/null 2>&1
   qx_wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
   qx_wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x800 /f </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$booted"
+}
+if [ "${1:-}" = --boot ]; then
+  boot
+  exit 0
+fi
+
+"$QX_ROOT/scripts/make-test-ca.sh" "$QX_BUILD/testca"
+
+stamp="$WINEPREFIX/.qx-ready"
+if [ ! -f "$stamp" ] || [ "$QX_BUILD/testca/ca.der" -nt "$stamp" ]; then
+  boot
   qx_wine "$QX_BUILD/tools/trustca/trustca.exe" "$(qx_winepath -w "$QX_BUILD/testca/ca.der")" </dev/null
   wineserver -w
   touch "$stamp"

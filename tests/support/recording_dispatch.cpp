@@ -66,14 +66,15 @@ std::string kindName(WORD flags) {
     return get ? "get" : "method";
 }
 
-class Factory final : public IClassFactory {
+// Reference counting and QueryInterface of a test object that offers the
+// interface it derives from; Iid names that interface.
+template <class Interface, const IID& Iid>
+class OneInterface : public Interface {
 public:
-    Factory(IUnknown* object, std::vector<HRESULT> failures, HRESULT last)
-        : object_(AutomationObject::fromUnknown(object)), failures_(std::move(failures)), last_(last) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
+        if (iid == IID_IUnknown || iid == Iid) {
+            *out = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -86,6 +87,18 @@ public:
         if (left == 0) delete this;
         return left;
     }
+
+protected:
+    virtual ~OneInterface() = default;
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
+class Factory final : public OneInterface<IClassFactory, IID_IClassFactory> {
+public:
+    Factory(IUnknown* object, std::vector<HRESULT> failures, HRESULT last)
+        : object_(AutomationObject::fromUnknown(object)), failures_(std::move(failures)), last_(last) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -99,8 +112,7 @@ public:
     [[nodiscard]] int attempts() const { return attempts_; }
 
 private:
-    ~Factory() = default;
-    std::atomic<ULONG> refs_{1};
+    ~Factory() override = default;
     AutomationObject object_;  // holds the reference
     std::vector<HRESULT> failures_;
     HRESULT last_;
@@ -108,25 +120,9 @@ private:
 };
 
 // One connection point that takes one sink at a time.
-class SingleConnectionPoint final : public IConnectionPoint {
+class SingleConnectionPoint final : public OneInterface<IConnectionPoint, IID_IConnectionPoint> {
 public:
     SingleConnectionPoint(IConnectionPointContainer* container, REFIID iid) : owner_(container), iid_(iid) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
-            *out = static_cast<IConnectionPoint*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid) return E_POINTER;
         *iid = iid_;
@@ -157,8 +153,7 @@ public:
     [[nodiscard]] IUnknown* sink() const { return sink_.get(); }
 
 private:
-    ~SingleConnectionPoint() = default;
-    std::atomic<ULONG> refs_{1};
+    ~SingleConnectionPoint() override = default;
     IConnectionPointContainer* owner_;
     IID iid_;
     ComPtr<IUnknown> sink_;

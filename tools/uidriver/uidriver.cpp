@@ -81,7 +81,9 @@ struct Options {
     std::wstring exe;  // full Windows path; empty: any process
     DWORD pid = 0;     // 0: any process
     int lastControl = 1018;
-    double timeoutSeconds = 15.0;
+    // Long enough for a window that starts while the machine compiles and runs
+    // other tests beside it (seen above 15 s); a window that is there returns at once.
+    double timeoutSeconds = 60.0;
 };
 
 struct Target {

@@ -23,6 +23,14 @@ constexpr int kNameAttempts = 50;
 constexpr DWORD kStampRetryDelayMs = 20;
 constexpr unsigned kTemporaryNameAttempts = 100;
 
+// directory\name, also where the directory is a root that ends in a backslash.
+std::wstring inDirectory(const std::wstring& directory, std::wstring_view name) {
+    std::wstring path = directory;
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    path += name;
+    return path;
+}
+
 // Marks an open file for deletion when its last handle closes, or takes the
 // mark back. While marked, the file goes with the handle however the process
 // ends: ExitProcess (the window closed mid-save), TerminateProcess or a crash
@@ -44,7 +52,7 @@ UniqueFile createTemporaryFile(const std::wstring& directory, std::wstring& path
     for (unsigned i = 0; i < kTemporaryNameAttempts; ++i) {
         wchar_t name[16];
         std::swprintf(name, 16, L"qxt%04X.tmp", (seed + i) & 0xFFFFu);
-        path = directory + L"\\" + name;
+        path = pathForCalls(inDirectory(directory, name));
         // DELETE: for the deletion mark and the rename.
         UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                       FILE_ATTRIBUTE_ARCHIVE, nullptr));
@@ -100,17 +108,42 @@ Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
 
 }  // namespace
 
+std::wstring directoryOfFile(std::wstring_view path) {
+    const std::size_t slash = path.find_last_of(L'\\');
+    if (slash == std::wstring_view::npos) return {};
+    // A root keeps its backslash. "E:" without it is not the root of drive E
+    // but the current directory that the process has on drive E: for a program
+    // at E:\ started from a shortcut whose "Start in" is another folder of E,
+    // that folder.
+    const std::wstring_view head = path.substr(0, slash);
+    const bool driveRoot = head.size() >= 2 && head[head.size() - 1] == L':' &&
+                           (head.size() == 2 || head.substr(0, head.size() - 2) == L"\\\\?\\");
+    const bool shareRoot = head.rfind(L"\\\\", 0) == 0 && head.rfind(L"\\\\?\\", 0) != 0 &&
+                           std::count(head.begin(), head.end(), L'\\') == 3;
+    return std::wstring(path.substr(0, driveRoot || shareRoot ? slash + 1 : slash));
+}
+
+std::wstring pathForCalls(const std::wstring& path) {
+    // A full path of MAX_PATH characters or more needs the \\?\ form: Windows
+    // refuses it in any other form unless the system enables long paths and
+    // the program declares it is aware of them (Windows 10 1607 on, off by
+    // default). Wine has no such limit: there both forms work.
+    if (path.size() < MAX_PATH || path.rfind(L"\\\\?\\", 0) == 0) return path;
+    if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+    return path;  // not a full path: no other form exists
+}
+
 std::wstring outputDirectory() {
-    const std::wstring module = executablePath();
-    const std::size_t slash = module.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring{} : module.substr(0, slash);
+    return directoryOfFile(executablePath());
 }
 
 std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                            const std::function<Text()>& nextStamp) {
     if (directory.empty()) return {};
-    UniqueFile folder(::CreateFileW(directory.c_str(), FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueFile folder(::CreateFileW(pathForCalls(directory).c_str(), FILE_TRAVERSE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) return {};
     std::wstring temporaryPath;
     UniqueFile temporary = createTemporaryFile(directory, temporaryPath);
@@ -126,8 +159,13 @@ std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Te
         const Rename renamed = renameOpenFile(temporary.get(), folder.get(), name);
         if (renamed == Rename::Done) {
             temporary.reset();
-            const std::wstring target = directory + L"\\" + name;
-            return ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES ? target : std::wstring{};
+            // The rename has said where the file is: in the directory that
+            // `folder` is open on. The check looks there by the same name,
+            // in the form that reaches it; the caller gets the ordinary form
+            // that a person recognises (the one the directory was given in).
+            const std::wstring target = inDirectory(directory, name);
+            return ::GetFileAttributesW(pathForCalls(target).c_str()) != INVALID_FILE_ATTRIBUTES ? target
+                                                                                                 : std::wstring{};
         }
         if (!markForDeletion(temporary.get(), true)) {
             temporary.reset();

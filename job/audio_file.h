@@ -4,21 +4,33 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "text/text.h"
 
 namespace qx {
 
-// The directory of the running executable, without a trailing backslash;
+// The directory of the running executable (directoryOfFile of its path);
 // empty when the platform cannot give the executable's path.
 [[nodiscard]] std::wstring outputDirectory();
 
+// The directory that holds the file at a full path: without a trailing
+// backslash (C:\Tools for C:\Tools\QXtts.exe), except at a root, which keeps
+// it (E:\ for E:\QXtts.exe, \\host\share\ for a file at a share's root).
+[[nodiscard]] std::wstring directoryOfFile(std::wstring_view path);
+
+// The form of a full path to give the file functions: the path itself, or
+// from MAX_PATH characters on its \\?\ form (\\?\UNC\host\... for a share).
+[[nodiscard]] std::wstring pathForCalls(const std::wstring& path);
+
 // Writes audio to a temporary file in directory, checks that every byte was
-// written, then renames it to directory\<stamp>.mp3. When that name is taken,
-// nextStamp makes another stamp (a bounded number of times). Returns the full
-// path of the new file, or an empty path on any failure. Until the rename the
-// system deletes the temporary file as soon as its handle closes, so it never
-// outlives the process, however that ends.
+// written, then renames it to directory\<stamp>.mp3 (one backslash between
+// them, also after a root). When that name is taken, nextStamp makes another
+// stamp (a bounded number of times). Returns the full path of the new file in
+// the form the directory was given in (a long path is not turned into the
+// \\?\ form: the message shows the path a person knows), or an empty path on any
+// failure. Until the rename the system deletes the temporary file as soon as
+// its handle closes, so it never outlives the process, however that ends.
 [[nodiscard]] std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                                          const std::function<Text()>& nextStamp);
 

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace qx {
@@ -147,33 +148,142 @@ TEST(SaveAudioFile, JobsRacingForOneNameEachKeepTheirOwnCompleteFile) {
     EXPECT_EQ(dir.files().size(), static_cast<std::size_t>(kJobs));
 }
 
-TEST(SaveAudioFile, ProcessKilledMidSaveLeavesNoTemporaryFile) {
+// The program at a drive's root, started with its current directory in
+// another folder of that drive (a shortcut's "Start in"): the file goes to
+// the root, and the message names it there. "C:" alone would be that folder.
+TEST(SaveAudioFile, AtADriveRootLandsInTheRootWhereverTheCurrentDirectoryIs) {
+    ScratchDirectory elsewhere;
+    ASSERT_EQ(elsewhere.path().rfind(L"C:\\", 0), 0u);
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.path().c_str()));
+    const std::wstring expected = L"C:\\1704067200777.mp3";
+    ::DeleteFileW(expected.c_str());  // left by an earlier run that crashed
+    const Bytes audio = someAudio(600, 4);
+    const std::wstring saved = saveAudioFile(directoryOfFile(L"C:\\QXtts.exe"), audio, "1704067200777", kNoOtherStamp);
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(saved, expected);
+    EXPECT_EQ(readFile(expected), audio);
+    EXPECT_TRUE(elsewhere.files().empty());
+    ::DeleteFileW(expected.c_str());
+}
+
+// 250 characters: the temporary file and the MP3 need the \\?\ form on
+// Windows (Wine takes either); the path returned is the ordinary one.
+TEST(SaveAudioFile, FolderPathOf250Characters) {
+    ScratchDirectory dir;
+    std::wstring deep = dir.path();
+    while (deep.size() < 250) {
+        deep += L"\\" + std::wstring(std::min<std::size_t>(60, 250 - deep.size() - 1), L'd');
+        ASSERT_TRUE(::CreateDirectoryW(pathForCalls(deep).c_str(), nullptr));
+    }
+    ASSERT_EQ(deep.size(), 250u);
+    const Bytes audio = someAudio(5000, 6);
+    const std::wstring saved = saveAudioFile(deep, audio, "1704067200123", kNoOtherStamp);
+    EXPECT_EQ(saved, deep + L"\\1704067200123.mp3");
+    EXPECT_EQ(readFile(L"\\\\?\\" + deep + L"\\1704067200123.mp3"), audio);
+    std::error_code ignored;
+    std::filesystem::remove_all(L"\\\\?\\" + deep.substr(0, deep.find(L'\\', dir.path().size() + 1)), ignored);
+}
+
+TEST(DirectoryOfFile, KeepsTheBackslashOfARootOnly) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"E:\\QXtts.exe", L"E:\\"},
+        {L"C:\\Tools\\QXtts.exe", L"C:\\Tools"},
+        {L"\\\\host\\share\\QXtts.exe", L"\\\\host\\share\\"},
+        {L"\\\\host\\share\\tools\\QXtts.exe", L"\\\\host\\share\\tools"},
+        {L"\\\\?\\E:\\QXtts.exe", L"\\\\?\\E:\\"},
+    };
+    for (const auto& [path, directory] : cases) EXPECT_EQ(directoryOfFile(path), directory) << path;
+}
+
+TEST(PathForCalls, LongFullPathsTakeTheExtendedForm) {
+    const std::wstring at259 = L"C:\\" + std::wstring(256, L'a');
+    const std::wstring at260 = at259 + L"a";
+    const std::wstring share260 = L"\\\\host\\share\\" + std::wstring(247, L'a');
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {at259, at259},
+        {at260, L"\\\\?\\" + at260},
+        {share260, L"\\\\?\\UNC\\host\\share\\" + std::wstring(247, L'a')},
+        {L"\\\\?\\" + at260, L"\\\\?\\" + at260},
+    };
+    for (const auto& [path, form] : cases) EXPECT_EQ(pathForCalls(path), form) << path.size();
+}
+
+// The size of the one qxt*.tmp file in the directory; -1 when there is none.
+long long temporaryFileSize(const std::wstring& directory) {
+    WIN32_FIND_DATAW data{};
+    HANDLE find = ::FindFirstFileW((directory + L"\\qxt*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return -1;
+    ::FindClose(find);
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+struct KillCase {
+    const char* name;
+    unsigned long bytes;
+    bool inTheWrite;  // else in the rename retry, after the write
+};
+
+void PrintTo(const KillCase& c, std::ostream* out) { *out << c.name; }
+
+class ProcessKilledMidSave : public ::testing::TestWithParam<KillCase> {};
+
+// stop_mid_save.exe, built beside this test, saves under a taken stamp and
+// waits to be killed when asked for another. Killed in the write itself, the
+// file must already carry its deletion mark, which it gets at creation;
+// killed in the rename retry, the mark must be back on after the failed rename.
+TEST_P(ProcessKilledMidSave, LeavesNoTemporaryFile) {
+    const KillCase& c = GetParam();
     ScratchDirectory dir;
     const Bytes earlier = someAudio(600, 1);
     writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
     const std::wstring eventName = L"qx-mid-save-" + std::to_wstring(::GetCurrentProcessId());
     UniqueHandle stopped(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
 
-    // stop_mid_save.exe, built beside this test, stops in the middle of the
-    // save and waits to be killed.
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring helper(self);
     helper = helper.substr(0, helper.rfind(L'\\')) + L"\\stop_mid_save.exe";
-    std::wstring commandLine = L"\"" + helper + L"\" \"" + dir.path() + L"\" " + eventName;
+    std::wstring commandLine =
+        L"\"" + helper + L"\" \"" + dir.path() + L"\" " + eventName + L" " + std::to_wstring(c.bytes);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
     ASSERT_TRUE(::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &child));
     UniqueHandle process(child.hProcess), thread(child.hThread);
-    const bool midSave = ::WaitForSingleObject(stopped.get(), 30000) == WAIT_OBJECT_0;
+    long long sizeWhenStopped = -1;
+    if (c.inTheWrite) {
+        // The first bytes are in: the mark is on. The thread is stopped before
+        // the last are, and GetThreadContext returns once it really stands.
+        const ULONGLONG deadline = ::GetTickCount64() + 30000;
+        while (temporaryFileSize(dir.path()) <= 0 && ::GetTickCount64() < deadline) {}
+        ::SuspendThread(thread.get());
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        ::GetThreadContext(thread.get(), &context);
+        sizeWhenStopped = temporaryFileSize(dir.path());
+    } else {
+        EXPECT_EQ(::WaitForSingleObject(stopped.get(), 30000), WAIT_OBJECT_0);
+        sizeWhenStopped = temporaryFileSize(dir.path());
+    }
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 30000);
-    ASSERT_TRUE(midSave);
+    if (c.inTheWrite) {
+        EXPECT_GT(sizeWhenStopped, 0);
+        EXPECT_LT(sizeWhenStopped, static_cast<long long>(c.bytes)) << "the write was over before the kill";
+    } else {
+        EXPECT_EQ(sizeWhenStopped, static_cast<long long>(c.bytes));
+    }
     EXPECT_EQ(dir.files(), std::vector<std::wstring>{L"1704067200123.mp3"});
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
+
+INSTANTIATE_TEST_SUITE_P(SaveAudioFile, ProcessKilledMidSave,
+                         ::testing::Values(KillCase{"InTheWrite", 64ul << 20, true},
+                                           KillCase{"InTheRenameRetry", 100000, false}),
+                         [](const ::testing::TestParamInfo<KillCase>& info) { return std::string(info.param.name); });
 
 TEST(OutputDirectory, IsTheExecutablesDirectoryWithoutTrailingBackslash) {
     wchar_t module[MAX_PATH] = {};

@@ -8,7 +8,6 @@ import json
 import os
 import re
 import subprocess
-import time
 import unittest
 import urllib.parse
 
@@ -58,9 +57,6 @@ class SynthesisJob(unittest.TestCase):
         path = host_path(match.group(1))
         self.assertEqual(os.path.dirname(path), str(app.dir))
         return path
-
-    def mp3_files(self, app):
-        return sorted(p for p in os.listdir(app.dir) if p.endswith(".mp3"))
 
     def testFirstStartFetchesAndCachesATokenThenSavesAudio(self):
         with App("job-first", settings=DEMO_KEYS) as app:
@@ -137,32 +133,6 @@ class SynthesisJob(unittest.TestCase):
             self.assertEqual(box["title"], "恭喜")
             self.assertTrue(app.enabled(START))
             app.msgbox()
-
-    def testOverlappingJobsKeepTheirOwnCompleteFiles(self):
-        with App("job-overlap", settings=DEMO_KEYS) as app:
-            app.set_text(CONTENT, "第一段文字。")
-            app.click(START)
-            first = json.loads(app.driver("msgbox", "--wait", 60, "--keep"))
-            self.assertEqual(first["title"], "恭喜")
-            # The first job's message is still open; a second job runs now.
-            app.set_text(CONTENT, "第二段比第一段长得多的文字，用来区分两个文件。")
-            app.click(START)
-            deadline = time.time() + 60
-            while len(emulator_requests("synth")) < 2 and time.time() < deadline:
-                time.sleep(0.2)
-            self.assertTrue(wait_for(lambda: len(self.mp3_files(app)) == 2, timeout=60))
-            app.msgbox()
-            app.msgbox()
-            first_path = host_path(STAMPED.match(first["text"]).group(1))
-            files = [os.path.join(app.dir, name) for name in self.mp3_files(app)]
-            self.assertIn(first_path, files)
-            sizes = [os.path.getsize(f) for f in files]
-            self.assertEqual(len(set(files)), 2)
-            # Each file holds exactly the audio its own request got back.
-            replies = [e["reply"]["length"] for e in emulator_requests("synth")]
-            self.assertEqual(sorted(sizes), sorted(replies))
-            for path in files:
-                self.assertGreater(mp3_seconds(path), 0.5)
 
     def testTypedKeysAreUsedButOnlyTheTokenIsSaved(self):
         with App("job-typed-keys") as app:

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <new>
 #include <string>
@@ -73,7 +74,11 @@ public:
         log_.push_back("speaker");
         return speaker;
     }
-    void enableStart() noexcept override { log_.push_back("enable"); }
+    std::function<void()> onEnableStart;  // e.g. the next job, started at once
+    void enableStart() noexcept override {
+        log_.push_back("enable");
+        if (onEnableStart) onEnableStart();
+    }
     void showMessage(const wchar_t* text, const wchar_t* title) noexcept override {
         log_.push_back("message " + utf8(title) + ": " + utf8(text));
         messageThread = ::GetCurrentThreadId();
@@ -321,6 +326,26 @@ TEST_F(SynthesisJobTest, StartedJobRunsOnItsOwnThreadAndReleasesItsContext) {
     EXPECT_NE(host.messageThread, 0u);
     EXPECT_NE(host.messageThread, ::GetCurrentThreadId());
     EXPECT_EQ(log.back(), "message 恭喜: 语音合成成功，文件名：" + utf8(dir()) + "\\1704067200123.mp3");
+}
+
+// Start comes back before the first job has written its file; a second job
+// started at that moment replaces latestAudio with its own reply.
+TEST_F(SynthesisJobTest, JobStartedOnceStartIsBackLeavesTheFirstJobsAudioAlone) {
+    service.audio = Bytes(200000, 0x11);
+    Log secondLog;
+    FakeHost secondHost(secondLog);
+    ServiceScript secondService;
+    secondService.audio = Bytes(700, 0x22);
+    host.onEnableStart = [&] {
+        JobContext second(secondHost, state, SettingsFile(ini().wstring()), outputDirectory);
+        second.client = std::make_unique<FakeClient>(secondLog, secondService);
+        second.makeStamp = [] { return Text("1704067200456"); };
+        SynthesisJob::run(second);
+    };
+    runJob();
+    EXPECT_TRUE(fileBytes(saved()) == std::string(200000, '\x11'));
+    EXPECT_TRUE(fileBytes(dir_ / L"1704067200456.mp3") == std::string(700, '\x22'));
+    EXPECT_TRUE(state.latestAudio() == secondService.audio);
 }
 
 // Some layers below the job allocate inside noexcept functions, where running

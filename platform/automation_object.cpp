@@ -4,6 +4,8 @@
 #include <ole2.h>
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "text/encoding.h"
@@ -25,9 +27,28 @@ struct ExcepInfo {
     }
 };
 
+// Runs the part of a call that allocates. These calls are noexcept, so
+// running out of memory in them (or a size no string can hold) must become
+// their failure, E_OUTOFMEMORY, and the empty result: escaping as an
+// exception it would end the process in std::terminate.
+template <class Result, class Operation>
+Result unlessOutOfMemory(HRESULT& hr, Operation&& operation) noexcept {
+    try {
+        return operation();
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    hr = E_OUTOFMEMORY;
+    return Result{};
+}
+
+// Null when out of memory.
 UniqueBstr makeBstr(std::string_view text) noexcept {
-    const std::wstring wide = widenText(text);
-    return UniqueBstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+    HRESULT ignored = S_OK;
+    return unlessOutOfMemory<UniqueBstr>(ignored, [&] {
+        const std::wstring wide = widenText(text);
+        return UniqueBstr(::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
+    });
 }
 
 }  // namespace
@@ -102,7 +123,9 @@ AutomationObject AutomationObject::fromUnknown(IUnknown* object) noexcept {
 
 bool AutomationObject::create(std::string_view progId) noexcept {
     object_.reset();
-    const std::wstring wide = widenText(progId);
+    hr_ = S_OK;
+    const std::wstring wide = unlessOutOfMemory<std::wstring>(hr_, [&] { return widenText(progId); });
+    if (hr_ == E_OUTOFMEMORY) return false;
     CLSID clsid{};
     hr_ = ::CLSIDFromProgID(wide.c_str(), &clsid);
     if (FAILED(hr_)) {
@@ -121,54 +144,62 @@ bool AutomationObject::create(std::string_view progId) noexcept {
 
 UniqueVariant AutomationObject::invoke(std::string_view name, WORD flags,
                                        std::initializer_list<AutomationArg> args) noexcept {
-    UniqueVariant result;
     if (!object_) {
         hr_ = E_POINTER;
-        return result;
+        return {};
     }
     ComPtr<IDispatch> dispatch = object_.query<IDispatch>(IID_IDispatch);
     if (!dispatch) {
         hr_ = E_NOINTERFACE;
-        return result;
+        return {};
     }
-    std::wstring wideName = widenText(name);
-    LPOLESTR names[] = {wideName.data()};
-    DISPID id = DISPID_UNKNOWN;
-    hr_ = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr_)) return result;
+    return unlessOutOfMemory<UniqueVariant>(hr_, [&] {
+        UniqueVariant result;
+        std::wstring wideName = widenText(name);
+        LPOLESTR names[] = {wideName.data()};
+        DISPID id = DISPID_UNKNOWN;
+        hr_ = dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr_)) return result;
 
-    // Invoke wants the arguments last first.
-    std::vector<UniqueVariant> owned(args.size());
-    std::vector<VARIANT> raw(args.size());
-    std::size_t i = args.size();
-    for (const AutomationArg& arg : args) {
-        --i;
-        if (!arg.toVariant(owned[i])) {
-            hr_ = E_OUTOFMEMORY;
-            return result;
+        // Invoke wants the arguments last first.
+        std::vector<UniqueVariant> owned(args.size());
+        std::vector<VARIANT> raw(args.size());
+        std::size_t i = args.size();
+        for (const AutomationArg& arg : args) {
+            --i;
+            if (!arg.toVariant(owned[i])) {
+                hr_ = E_OUTOFMEMORY;
+                return result;
+            }
+            raw[i] = *owned[i].get();
         }
-        raw[i] = *owned[i].get();
-    }
-    DISPPARAMS params{raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
-    DISPID putId = DISPID_PROPERTYPUT;
-    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-        params.rgdispidNamedArgs = &putId;
-        params.cNamedArgs = 1;
-    }
-    ExcepInfo excep;
-    UINT badArg = 0;
-    hr_ = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                           (flags & DISPATCH_PROPERTYPUT) ? nullptr : result.put(), &excep.info, &badArg);
-    if (FAILED(hr_)) result.reset();
-    return result;
+        DISPPARAMS params{raw.data(), nullptr, static_cast<UINT>(raw.size()), 0};
+        DISPID putId = DISPID_PROPERTYPUT;
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+            params.rgdispidNamedArgs = &putId;
+            params.cNamedArgs = 1;
+        }
+        ExcepInfo excep;
+        UINT badArg = 0;
+        hr_ = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                               (flags & DISPATCH_PROPERTYPUT) ? nullptr : result.put(), &excep.info, &badArg);
+        if (FAILED(hr_)) result.reset();
+        return result;
+    });
 }
 
 bool AutomationObject::put(std::string_view name, std::initializer_list<AutomationArg> indexes,
                            const AutomationArg& value) noexcept {
     // The value goes last in natural order, so it lands first in rgvarg as
     // the property-put convention requires.
-    std::vector<AutomationArg> all(indexes);
-    all.push_back(value);
+    std::vector<AutomationArg> all;
+    if (!unlessOutOfMemory<bool>(hr_, [&] {
+            all.assign(indexes);
+            all.push_back(value);
+            return true;
+        })) {
+        return false;
+    }
     UniqueVariant ignored;
     switch (all.size()) {
         case 1: ignored = invoke(name, DISPATCH_PROPERTYPUT, {all[0]}); break;

@@ -2,6 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+// Allocation failure on demand, for this test executable (the product's code
+// is linked into it and allocates through these): with a count n of zero or
+// more, n more allocations succeed and the next throws std::bad_alloc, as when
+// memory has run out; the count is -1 afterwards.
+static int g_allocationsBeforeFailure = -1;
+
+void* operator new(std::size_t size) {
+    if (g_allocationsBeforeFailure == 0) {
+        g_allocationsBeforeFailure = -1;
+        throw std::bad_alloc();
+    }
+    if (g_allocationsBeforeFailure > 0) --g_allocationsBeforeFailure;
+    if (void* block = std::malloc(size ? size : 1)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
 namespace qx {
 namespace {
 
@@ -51,6 +73,35 @@ TEST_F(AutomationObjectTest, ScriptErrorKeepsHresultAndLeavesObjectUsable) {
     EXPECT_EQ(engine.lastResult(), DISP_E_EXCEPTION);
     EXPECT_EQ(variantNumber(engine.call("Eval", {"3"})), 3.0);
     EXPECT_EQ(engine.lastResult(), S_OK);
+}
+
+// Every allocation of each kind of call, failed in turn: the call fails with
+// E_OUTOFMEMORY and its empty value, the process goes on, and the object
+// answers the next call.
+TEST_F(AutomationObjectTest, OutOfMemoryAnywhereInACallIsAFailedCall) {
+    const std::pair<const char*, bool (*)(AutomationObject&)> calls[] = {
+        {"call", [](AutomationObject& o) { return variantNumber(o.call("Eval", {"40+2"})) == 42.0; }},
+        {"put", [](AutomationObject& o) { return o.put("Language", "JavaScript"); }},
+        {"create", [](AutomationObject& o) { return o.create("MSScriptControl.ScriptControl"); }},
+    };
+    for (const auto& [name, run] : calls) {
+        AutomationObject engine = makeEngine();
+        int failures = 0;
+        for (int n = 0; n < 100; ++n) {
+            g_allocationsBeforeFailure = n;
+            const bool done = run(engine);
+            const bool failedAllocation = g_allocationsBeforeFailure == -1;
+            g_allocationsBeforeFailure = -1;
+            if (!failedAllocation) {
+                EXPECT_TRUE(done) << name;
+                break;
+            }
+            ++failures;
+            EXPECT_FALSE(done) << name << ", allocation " << n;
+            EXPECT_EQ(engine.lastResult(), E_OUTOFMEMORY) << name << ", allocation " << n;
+        }
+        EXPECT_GT(failures, 0) << name;
+    }
 }
 
 TEST_F(AutomationObjectTest, CopiesShareOneObject) {

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Checks the built QXtts.exe itself: a 32-bit, large-address-aware GUI PE
-that needs only DLLs that Windows ships, carrying dialog template 1000 as the
-window needs it, icon group 100 and the same ICO as raw data, the version
-block and the manifest. With --release also what a released exe must be:
-stripped, at most 500 KB, no link time and none of the given build paths inside.
+"""Checks the built QXtts.exe itself: a large-address-aware GUI PE for the
+processor it is built for (--arch, i686 for the 32-bit product, x86_64 for a
+64-bit test build), whose manifest names that processor, that needs only DLLs
+that Windows ships, carrying dialog template 1000 as the window needs it, icon
+group 100 and the same ICO as raw data, the version block and the manifest.
+With --release also what a released exe must be: stripped, at most 500 KB,
+no link time and none of the given build paths inside.
 
-Usage: check_executable.py <QXtts.exe> <app.ico> <windres> [--version X.Y.Z]
-                           [--release [--build-path PATH ...]]
+Usage: check_executable.py <QXtts.exe> <app.ico> <windres> [--arch i686|x86_64]
+                           [--version X.Y.Z] [--release [--build-path PATH ...]]
 """
 import argparse
 import struct
@@ -21,12 +23,15 @@ _parser = argparse.ArgumentParser()
 _parser.add_argument("exe", type=Path)
 _parser.add_argument("ico", type=Path)
 _parser.add_argument("windres")
+_parser.add_argument("--arch", choices=["i686", "x86_64"], default="i686")
 _parser.add_argument("--version", default="1.0.0")
 _parser.add_argument("--release", action="store_true")
 _parser.add_argument("--build-path", action="append", default=[])
 ARGS = _parser.parse_args() if __name__ == "__main__" else None
 EXE, ICO, WINDRES = (ARGS.exe, ARGS.ico, ARGS.windres) if ARGS else (None,) * 3
 RELEASE_SIZE_LIMIT = 500_000
+# arch: PE machine, optional header magic, the manifest's processorArchitecture.
+PROCESSORS = {"i686": (0x14C, 0x10B, "x86"), "x86_64": (0x8664, 0x20B, "amd64")}
 CAPTION = "Vorin语音在线合成"
 # ntdll: the rename of the open audio file (NtSetInformationFile).
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll",
@@ -130,13 +135,13 @@ class Executable(unittest.TestCase):
         cls.res = resources(EXE)
         cls.ico = ICO.read_bytes()
 
-    def testIsA32BitGuiProgram(self):
+    def testIsAGuiProgramForItsProcessor(self):
         (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
         self.assertEqual(self.exe[pe:pe + 4], b"PE\0\0")
         (machine,) = struct.unpack_from("<H", self.exe, pe + 4)
         magic, = struct.unpack_from("<H", self.exe, pe + 24)
-        (subsystem,) = struct.unpack_from("<H", self.exe, pe + 24 + 68)
-        self.assertEqual((machine, magic, subsystem), (0x14C, 0x10B, 2))  # i386, PE32, GUI
+        (subsystem,) = struct.unpack_from("<H", self.exe, pe + 24 + 68)  # the same offset in PE32 and PE32+
+        self.assertEqual((machine, magic, subsystem), PROCESSORS[ARGS.arch][:2] + (2,))  # GUI
 
     def testIsLargeAddressAware(self):
         (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
@@ -190,6 +195,16 @@ class Executable(unittest.TestCase):
         manifest = self.res[(24, 1)].decode("utf-8")
         self.assertIn('name="Microsoft.Windows.Common-Controls"', manifest)
         self.assertIn('version="6.0.0.0"', manifest.split("Microsoft.Windows.Common-Controls", 1)[1])
+
+    def testManifestNamesTheProcessorItIsBuiltFor(self):
+        # Windows refuses to start an exe whose identity names another
+        # processor; the common controls are the system's own for any.
+        root = ElementTree.fromstring(self.res[(24, 1)])
+        v1 = "{urn:schemas-microsoft-com:asm.v1}"
+        identity = root.find(v1 + "assemblyIdentity")
+        self.assertEqual(identity.attrib.get("processorArchitecture"), PROCESSORS[ARGS.arch][2])
+        dependency = root.find(f"{v1}dependency/{v1}dependentAssembly/{v1}assemblyIdentity")
+        self.assertEqual(dependency.attrib.get("processorArchitecture"), "*")
 
     def testManifestRunsAsInvokerOnWindows7To11WithSystemDpi(self):
         root = ElementTree.fromstring(self.res[(24, 1)])

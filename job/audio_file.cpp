@@ -114,13 +114,8 @@ std::wstring directoryOfFile(std::wstring_view path) {
     // A root keeps its backslash. "E:" without it is not the root of drive E
     // but the current directory that the process has on drive E: for a program
     // at E:\ started from a shortcut whose "Start in" is another folder of E,
-    // that folder.
-    const std::wstring_view head = path.substr(0, slash);
-    const bool driveRoot = head.size() >= 2 && head[head.size() - 1] == L':' &&
-                           (head.size() == 2 || head.substr(0, head.size() - 2) == L"\\\\?\\");
-    const bool shareRoot = head.rfind(L"\\\\", 0) == 0 && head.rfind(L"\\\\?\\", 0) != 0 &&
-                           std::count(head.begin(), head.end(), L'\\') == 3;
-    return std::wstring(path.substr(0, driveRoot || shareRoot ? slash + 1 : slash));
+    // that folder. A colon before the last backslash can only end a drive.
+    return std::wstring(path.substr(0, slash > 0 && path[slash - 1] == L':' ? slash + 1 : slash));
 }
 
 std::wstring pathForCalls(const std::wstring& path) {

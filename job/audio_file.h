@@ -15,8 +15,8 @@ namespace qx {
 [[nodiscard]] std::wstring outputDirectory();
 
 // The directory that holds the file at a full path: without a trailing
-// backslash (C:\Tools for C:\Tools\QXtts.exe), except at a root, which keeps
-// it (E:\ for E:\QXtts.exe, \\host\share\ for a file at a share's root).
+// backslash (C:\Tools for C:\Tools\QXtts.exe), except at a drive's root,
+// which keeps it (E:\ for E:\QXtts.exe).
 [[nodiscard]] std::wstring directoryOfFile(std::wstring_view path);
 
 // The form of a full path to give the file functions: the path itself, or

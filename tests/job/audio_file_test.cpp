@@ -186,17 +186,6 @@ TEST(SaveAudioFile, FolderPathOf250Characters) {
     std::filesystem::remove_all(L"\\\\?\\" + deep.substr(0, deep.find(L'\\', dir.path().size() + 1)), ignored);
 }
 
-TEST(DirectoryOfFile, KeepsTheBackslashOfARootOnly) {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"E:\\QXtts.exe", L"E:\\"},
-        {L"C:\\Tools\\QXtts.exe", L"C:\\Tools"},
-        {L"\\\\host\\share\\QXtts.exe", L"\\\\host\\share\\"},
-        {L"\\\\host\\share\\tools\\QXtts.exe", L"\\\\host\\share\\tools"},
-        {L"\\\\?\\E:\\QXtts.exe", L"\\\\?\\E:\\"},
-    };
-    for (const auto& [path, directory] : cases) EXPECT_EQ(directoryOfFile(path), directory) << path;
-}
-
 TEST(PathForCalls, LongFullPathsTakeTheExtendedForm) {
     const std::wstring at259 = L"C:\\" + std::wstring(256, L'a');
     const std::wstring at260 = at259 + L"a";

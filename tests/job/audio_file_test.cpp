@@ -187,11 +187,9 @@ TEST(SaveAudioFile, FolderPathOf250Characters) {
 }
 
 TEST(PathForCalls, LongFullPathsTakeTheExtendedForm) {
-    const std::wstring at259 = L"C:\\" + std::wstring(256, L'a');
-    const std::wstring at260 = at259 + L"a";
+    const std::wstring at260 = L"C:\\" + std::wstring(257, L'a');
     const std::wstring share260 = L"\\\\host\\share\\" + std::wstring(247, L'a');
     const std::pair<std::wstring, std::wstring> cases[] = {
-        {at259, at259},
         {at260, L"\\\\?\\" + at260},
         {share260, L"\\\\?\\UNC\\host\\share\\" + std::wstring(247, L'a')},
         {L"\\\\?\\" + at260, L"\\\\?\\" + at260},
@@ -213,8 +211,6 @@ struct KillCase {
     unsigned long bytes;
     bool inTheWrite;  // else in the rename retry, after the write
 };
-
-void PrintTo(const KillCase& c, std::ostream* out) { *out << c.name; }
 
 class ProcessKilledMidSave : public ::testing::TestWithParam<KillCase> {};
 
@@ -242,29 +238,21 @@ TEST_P(ProcessKilledMidSave, LeavesNoTemporaryFile) {
     ASSERT_TRUE(::CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                  &startup, &child));
     UniqueHandle process(child.hProcess), thread(child.hThread);
-    long long sizeWhenStopped = -1;
     if (c.inTheWrite) {
-        // The first bytes are in: the mark is on. The thread is stopped before
-        // the last are, and GetThreadContext returns once it really stands.
-        const ULONGLONG deadline = ::GetTickCount64() + 30000;
-        while (temporaryFileSize(dir.path()) <= 0 && ::GetTickCount64() < deadline) {}
+        // Stopped once the first bytes are in (the mark is on by then) and
+        // before the last: GetThreadContext returns once the thread stands.
+        while (temporaryFileSize(dir.path()) <= 0 && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {}
         ::SuspendThread(thread.get());
         CONTEXT context{};
         context.ContextFlags = CONTEXT_CONTROL;
         ::GetThreadContext(thread.get(), &context);
-        sizeWhenStopped = temporaryFileSize(dir.path());
+        const long long size = temporaryFileSize(dir.path());
+        EXPECT_TRUE(size > 0 && size < static_cast<long long>(c.bytes)) << size << " bytes: not in the write";
     } else {
         EXPECT_EQ(::WaitForSingleObject(stopped.get(), 30000), WAIT_OBJECT_0);
-        sizeWhenStopped = temporaryFileSize(dir.path());
     }
     ::TerminateProcess(process.get(), 1);
     ::WaitForSingleObject(process.get(), 30000);
-    if (c.inTheWrite) {
-        EXPECT_GT(sizeWhenStopped, 0);
-        EXPECT_LT(sizeWhenStopped, static_cast<long long>(c.bytes)) << "the write was over before the kill";
-    } else {
-        EXPECT_EQ(sizeWhenStopped, static_cast<long long>(c.bytes));
-    }
     EXPECT_EQ(dir.files(), std::vector<std::wstring>{L"1704067200123.mp3"});
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }

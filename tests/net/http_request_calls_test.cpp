@@ -58,8 +58,9 @@ TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
                             "method Send(BSTR \"\")",
                             "method WaitForResponse(I4 1)",
                             "get ResponseBody()",
-                            "method|get GetallResponseHeaders()",
-                            "get Status()"));
+                            "get Status()",
+                            "method GetResponseHeader(BSTR \"Content-Length\")",
+                            "method|get GetallResponseHeaders()"));
 }
 
 struct TimeoutCase {
@@ -442,6 +443,57 @@ TEST_F(HttpRequestWait, AnObjectWithEventsIsWaitedForAsLongAsItWorks) {
     EXPECT_TRUE(advisedDuringTheWait);
     EXPECT_EQ(fake->advised(), nullptr);  // unadvised again
 }
+
+// Where the object has events (Windows), they say when the response is
+// over: a false answer only means that the slice ran out, and an error after
+// part of the body (a connection that ends inside a chunked body) fails the
+// request, whatever the wait answers.
+struct EventEndCase {
+    const char* name;
+    bool error;        // the third slice brings OnError instead of OnResponseFinished
+    bool waitAnswers;  // what WaitForResponse answers from then on
+};
+
+class HttpRequestEventEnd : public HttpRequestWait, public ::testing::WithParamInterface<EventEndCase> {};
+
+TEST_P(HttpRequestEventEnd, TheEventsDecide) {
+    constexpr HRESULT kConnectionError = 0x80072EFE;
+    fake->offerEvents(kIidWinHttpRequestEvents);
+    fake->delay("WaitForResponse", 0);  // false at once
+    fake->onInvoke("WaitForResponse", [this] {
+        ++slices;
+        if (slices == 1) {
+            sink()->OnResponseStart(200, nullptr);
+            UniqueVariant data;
+            ASSERT_TRUE(AutomationArg(Bytes(600)).toVariant(data));
+            sink()->OnResponseDataAvailable(&data.get()->parray);
+        } else if (slices == 3) {
+            if (GetParam().error) {
+                sink()->OnError(kConnectionError, nullptr);
+            } else {
+                sink()->OnResponseFinished();
+            }
+            fake->answerBool("WaitForResponse", GetParam().waitAnswers);
+        }
+    });
+    HRESULT error = E_UNEXPECTED;
+    std::int32_t status = -1;
+    HttpOptions options;
+    options.error = &error;
+    options.status = &status;
+    const Bytes body = run(options);
+    EXPECT_EQ(slices, 3);
+    EXPECT_EQ(body, GetParam().error ? Bytes() : toBytes("audio"));
+    EXPECT_EQ(status, GetParam().error ? 0 : 200);
+    EXPECT_EQ(error, GetParam().error ? kConnectionError : S_OK);
+    EXPECT_EQ(fake->callsTo("ResponseBody").size(), GetParam().error ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, HttpRequestEventEnd,
+                         ::testing::Values(EventEndCase{"FinishedAfterFalseAnswers", false, false},
+                                           EventEndCase{"ErrorThoughTheWaitAnswersTrue", true, true},
+                                           EventEndCase{"ErrorWhileTheWaitAnswersFalse", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct BoundCase {
     const char* name;

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "net/proxy_choice.h"
 #include "platform/unique.h"
 #include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
@@ -257,6 +258,89 @@ TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "Large");
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+}
+
+// Replies that are not what they seem: cut off, a page of text, too long for
+// a token. An accepted row gives the whole body back.
+enum class Endpoint { Token, Synthesis };
+
+struct ReplyCase {
+    const char* name;
+    Endpoint endpoint;
+    Reply reply;
+    bool refused;
+};
+
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+
+class ServiceReplies : public ServiceWire, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ServiceReplies, AreRefusedOrReturnedWhole) {
+    const ReplyCase& c = GetParam();
+    const test::Endpoint e = endpoint(c.reply, c.endpoint == Endpoint::Token ? Tls::Trusted : Tls::None);
+    const std::size_t size = *c.reply.bodySize;
+    if (c.endpoint == Endpoint::Token) {
+        const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+        EXPECT_EQ(client.requestToken("s", "a").size(), c.refused ? 0u : size);
+    } else {
+        const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
+        const Bytes result = client.synthesize("t", "abc", "5", "5", "9", "0");
+        EXPECT_EQ(result.size(), c.refused ? 5u : size);
+        if (c.refused) EXPECT_EQ(toText(result), "Large");
+    }
+}
+
+Reply typed(std::size_t size, std::vector<std::string> headers) {
+    Reply r;
+    r.bodySize = size;
+    r.headers = std::move(headers);
+    return r;
+}
+
+// The connection closes after `sent` bytes of a body that declared `size`.
+Reply cutOff(std::size_t size, std::size_t sent) {
+    Reply r = typed(sent, {"Content-Type: audio/mp3", "Content-Length: " + std::to_string(size)});
+    r.close = true;
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ServiceReplies,
+    ::testing::Values(
+        ReplyCase{"AudioCutOffBeforeItsLength", Endpoint::Synthesis, cutOff(2000, 800), true},
+        ReplyCase{"HtmlPageOf2KBWith200", Endpoint::Synthesis,
+                  typed(2048, {"Content-Type: text/html; charset=utf-8"}), true},
+        ReplyCase{"JsonErrorOf600BytesWith200", Endpoint::Synthesis, typed(600, {"Content-Type: application/json"}),
+                  true},
+        ReplyCase{"OctetStream", Endpoint::Synthesis, typed(600, {"Content-Type: application/octet-stream"}), false},
+        ReplyCase{"NoContentType", Endpoint::Synthesis, typed(600, {}), false},
+        ReplyCase{"TokenReplyOverTheBound", Endpoint::Token,
+                  typed(kMaximumTokenReplyBytes + 1, {"Content-Type: application/json"}), true},
+        ReplyCase{"TokenReplyAtTheBound", Endpoint::Token,
+                  typed(kMaximumTokenReplyBytes, {"Content-Type: application/json"}), false}),
+    [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
+
+struct TypeCase {
+    const char* contentType;
+    bool text;
+};
+
+TEST(SynthesisReplyType, TextTypesAreNamedAsText) {
+    const TypeCase cases[] = {
+        {"text/html", true},
+        {"TEXT/Plain; charset=GBK", true},
+        {"text/xml", true},
+        {"application/json;charset=UTF-8", true},
+        {" application/xml", true},
+        {"application/xhtml+xml", true},
+        {"application/problem+json", true},
+        {"audio/mp3", false},
+        {"audio/mpeg", false},
+        {"application/octet-stream", false},
+        {"", false},
+        {"application/jsonp-audio", false},
+    };
+    for (const TypeCase& c : cases) EXPECT_EQ(namesText(c.contentType), c.text) << c.contentType;
 }
 
 TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {

@@ -131,6 +131,145 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
     EXPECT_THAT(fake->callsTo("SetTimeouts"), ::testing::ElementsAre(thirty, thirty));
 }
 
+// ---- the user's proxy settings ----
+
+// The current user's Internet settings while it lives, in the value that
+// WinHTTP reads them from (Connections\DefaultConnectionSettings: version,
+// counter, flags, then the proxy, the bypass list and the script's URL, each
+// with its length). HKEY_CURRENT_USER of this process is a private key that
+// holds them, so other tests in the same prefix never see them.
+class UserInternetSettings {
+public:
+    explicit UserInternetSettings(const ProxySettings& settings)
+        : path_(L"Software\\QXttsTests\\InternetSettings" + std::to_wstring(::GetCurrentProcessId())) {
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_,
+                              nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        std::string blob;
+        auto dword = [&blob](std::uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+        auto text = [&](const Text& t) {
+            dword(static_cast<std::uint32_t>(t.size()));
+            blob += t;
+        };
+        dword(0x46);
+        dword(1);
+        dword(1 | (settings.proxy.empty() ? 0 : 2) | (settings.autoConfigUrl.empty() ? 0 : 4) |
+              (settings.autoDetect ? 8 : 0));
+        text(settings.proxy);
+        text(settings.bypass);
+        text(settings.autoConfigUrl);
+        blob.append(32, '\0');
+        HKEY connections = nullptr;
+        if (::RegCreateKeyExW(root_, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &connections, nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        const bool written = ::RegSetValueExW(connections, L"DefaultConnectionSettings", 0, REG_BINARY,
+                                              reinterpret_cast<const BYTE*>(blob.data()),
+                                              static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
+        ::RegCloseKey(connections);
+        active_ = written && ::RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
+    }
+    UserInternetSettings(const UserInternetSettings&) = delete;
+    UserInternetSettings& operator=(const UserInternetSettings&) = delete;
+    ~UserInternetSettings() {
+        if (active_) ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (root_) ::RegCloseKey(root_);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    }
+    [[nodiscard]] bool active() const { return active_; }
+
+private:
+    std::wstring path_;
+    HKEY root_ = nullptr;
+    bool active_ = false;
+};
+
+struct ProxyCase {
+    const char* name;
+    ProxySettings settings;
+    const char* tokenUrl;
+    const char* tokenProxy;      // "" for none
+    const char* synthesisProxy;  // for http://api.synthesis.test/text2audio
+};
+
+void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
+
+class ServiceProxy : public ::testing::TestWithParam<ProxyCase> {};
+
+std::vector<std::string> setProxyCalls(const char* proxy) {
+    if (!*proxy) return {};
+    return {std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")"};
+}
+
+// The proxy for each request is chosen for real, by the system's functions
+// (a configuration script served from loopback included), and handed to the
+// request object (a recording double here: Wine's object ignores SetProxy).
+TEST_P(ServiceProxy, EachRequestGetsTheProxyTheSettingsNameForItsUrl) {
+    test::TestServer server;
+    ASSERT_TRUE(server.available()) << server.error();
+    Reply script;
+    script.headers = {"Content-Type: application/x-ns-proxy-autoconfig"};
+    script.body = toBytes(
+        "function FindProxyForURL(url, host) {\n"
+        "  if (host == \"token.speech.test\") return \"PROXY 127.0.0.1:3999; DIRECT\";\n"
+        "  return \"DIRECT\";\n}\n");
+    const test::Endpoint scripts = server.endpoint({script.forPath("/proxy.pac").always()});
+    ASSERT_TRUE(scripts.valid());
+
+    ProxySettings settings = GetParam().settings;
+    if (settings.autoConfigUrl == "served") settings.autoConfigUrl = scripts.url("/proxy.pac");
+    if (settings.autoConfigUrl == "unreachable") {
+        settings.autoConfigUrl = "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/proxy.pac";
+    }
+    const UserInternetSettings user(settings);
+    ASSERT_TRUE(user.active());
+
+    const ComScope com;
+    const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
+    fake->answerBool("WaitForResponse", true);
+    const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
+    ASSERT_TRUE(standIn.active());
+    const SpeechServiceClient client(GetParam().tokenUrl, "http://api.synthesis.test/text2audio");
+    (void)client.requestToken("s", "a");
+    EXPECT_EQ(fake->callsTo("SetProxy"), setProxyCalls(GetParam().tokenProxy)) << "token";
+    fake->clearCalls();
+    (void)client.synthesize("t", "x", "5", "5", "9", "0");
+    EXPECT_EQ(fake->callsTo("SetProxy"), setProxyCalls(GetParam().synthesisProxy)) << "synthesis";
+}
+
+ProxySettings fixed(Text proxy, Text bypass = {}) {
+    ProxySettings s;
+    s.proxy = std::move(proxy);
+    s.bypass = std::move(bypass);
+    return s;
+}
+
+ProxySettings scripted(Text url, Text fallback = {}) {
+    ProxySettings s = fixed(std::move(fallback));
+    s.autoConfigUrl = std::move(url);
+    return s;
+}
+
+constexpr char kToken[] = "https://token.speech.test/oauth/2.0/token";
+
+INSTANTIATE_TEST_SUITE_P(
+    , ServiceProxy,
+    ::testing::Values(
+        ProxyCase{"DirectConnection", {}, kToken, "", ""},
+        ProxyCase{"FixedProxy", fixed("proxy.test:3128"), kToken, "proxy.test:3128", "proxy.test:3128"},
+        ProxyCase{"BypassedByWildcard", fixed("proxy.test:3128", "*.synthesis.test"), kToken, "proxy.test:3128", ""},
+        ProxyCase{"LocalIsBypassed", fixed("proxy.test:3128", "<local>"), "https://tokenhost/oauth/2.0/token", "",
+                  "proxy.test:3128"},
+        ProxyCase{"PerScheme", fixed("http=web.test:80;https=secure.test:443"), kToken, "secure.test:443",
+                  "web.test:80"},
+        ProxyCase{"Script", scripted("served"), kToken, "127.0.0.1:3999", ""},
+        ProxyCase{"ScriptUnreachableFallsBackToTheFixedProxy", scripted("unreachable", "proxy.test:3128"), kToken,
+                  "proxy.test:3128", "proxy.test:3128"},
+        ProxyCase{"ScriptUnreachableWithoutFixedProxyGoesDirect", scripted("unreachable"), kToken, "", ""}),
+    [](const ::testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
+
 // ---- on the wire ----
 
 class ServiceWire : public ::testing::Test {

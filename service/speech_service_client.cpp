@@ -35,6 +35,19 @@ Text contentType(std::string_view responseHeaders) {
     return {};
 }
 
+// Whether a Content-Type value names text rather than data: any text/ type,
+// JSON or XML (also as a "+json" or "+xml" suffix). A captive portal's login
+// page, a proxy's block page or an error document is one.
+bool namesText(std::string_view contentType) {
+    Text type = lowered(contentType.substr(0, contentType.find(';')));
+    type = trimSpaces(type);
+    auto endsWith = [&type](std::string_view tail) {
+        return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return type.rfind("text/", 0) == 0 || type == "application/json" || type == "application/xml" ||
+           endsWith("+json") || endsWith("+xml");
+}
+
 bool unreserved(std::uint8_t c) noexcept {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
            c == '_' || c == '~';
@@ -52,16 +65,6 @@ SpeechServiceClient::~SpeechServiceClient() = default;
 
 std::unique_ptr<SpeechServiceClient> SpeechServiceClient::clone() const {
     return std::make_unique<SpeechServiceClient>(tokenUrl_, synthesisUrl_);
-}
-
-bool namesText(std::string_view contentType) {
-    Text type = lowered(contentType.substr(0, contentType.find(';')));
-    type = trimSpaces(type);
-    auto endsWith = [&type](std::string_view tail) {
-        return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return type.rfind("text/", 0) == 0 || type == "application/json" || type == "application/xml" ||
-           endsWith("+json") || endsWith("+xml");
 }
 
 Text encodeQueryValue(std::string_view text) {

@@ -63,11 +63,6 @@ private:
     std::string synthesisUrl_;
 };
 
-// Whether a reply's Content-Type value names text rather than data: any
-// text/ type, JSON or XML (also as a "+json" or "+xml" suffix). A captive
-// portal's login page, a proxy's block page or an error document is one.
-[[nodiscard]] bool namesText(std::string_view contentType);
-
 // A query value: the text as UTF-8, every byte percent-encoded except the
 // unreserved A-Z a-z 0-9 - . _ ~ (a space is "%20").
 [[nodiscard]] Text encodeQueryValue(std::string_view text);

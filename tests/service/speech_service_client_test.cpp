@@ -134,140 +134,100 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
 // ---- the user's proxy settings ----
 
 // The current user's Internet settings while it lives, in the value that
-// WinHTTP reads them from (Connections\DefaultConnectionSettings: version,
-// counter, flags, then the proxy, the bypass list and the script's URL, each
-// with its length). HKEY_CURRENT_USER of this process is a private key that
-// holds them, so other tests in the same prefix never see them.
+// WinHTTP reads (version, counter, flags, then proxy, bypass list and script
+// URL, each after its length). HKEY_CURRENT_USER of this process is a
+// private key that holds them: other tests in the prefix never see them.
 class UserInternetSettings {
 public:
-    explicit UserInternetSettings(const ProxySettings& settings)
-        : path_(L"Software\\QXttsTests\\InternetSettings" + std::to_wstring(::GetCurrentProcessId())) {
-        if (::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root_,
-                              nullptr) != ERROR_SUCCESS) {
-            return;
-        }
+    explicit UserInternetSettings(const ProxySettings& s)
+        : path_(L"Software\\QXttsTestInternetSettings" + std::to_wstring(::GetCurrentProcessId())) {
         std::string blob;
         auto dword = [&blob](std::uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
-        auto text = [&](const Text& t) {
-            dword(static_cast<std::uint32_t>(t.size()));
-            blob += t;
-        };
         dword(0x46);
         dword(1);
-        dword(1 | (settings.proxy.empty() ? 0 : 2) | (settings.autoConfigUrl.empty() ? 0 : 4) |
-              (settings.autoDetect ? 8 : 0));
-        text(settings.proxy);
-        text(settings.bypass);
-        text(settings.autoConfigUrl);
-        blob.append(32, '\0');
-        HKEY connections = nullptr;
-        if (::RegCreateKeyExW(root_, L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections",
-                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &connections, nullptr) != ERROR_SUCCESS) {
-            return;
+        dword(1 | (s.proxy.empty() ? 0 : 2) | (s.autoConfigUrl.empty() ? 0 : 4));
+        for (const Text& text : {s.proxy, s.bypass, s.autoConfigUrl}) {
+            dword(static_cast<std::uint32_t>(text.size()));
+            blob += text;
         }
-        const bool written = ::RegSetValueExW(connections, L"DefaultConnectionSettings", 0, REG_BINARY,
-                                              reinterpret_cast<const BYTE*>(blob.data()),
-                                              static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
-        ::RegCloseKey(connections);
-        active_ = written && ::RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
+        blob.append(32, '\0');
+        const std::wstring value = path_ + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+        active_ = ::RegSetKeyValueW(HKEY_CURRENT_USER, value.c_str(), L"DefaultConnectionSettings", REG_BINARY,
+                                    blob.data(), static_cast<DWORD>(blob.size())) == ERROR_SUCCESS &&
+                  ::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_ALL_ACCESS, &root_) == ERROR_SUCCESS &&
+                  ::RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
     }
-    UserInternetSettings(const UserInternetSettings&) = delete;
-    UserInternetSettings& operator=(const UserInternetSettings&) = delete;
     ~UserInternetSettings() {
-        if (active_) ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         if (root_) ::RegCloseKey(root_);
         ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
     }
-    [[nodiscard]] bool active() const { return active_; }
+    bool active_ = false;
 
 private:
     std::wstring path_;
     HKEY root_ = nullptr;
-    bool active_ = false;
 };
 
 struct ProxyCase {
     const char* name;
-    ProxySettings settings;
-    const char* tokenUrl;
-    const char* tokenProxy;      // "" for none
-    const char* synthesisProxy;  // for http://api.synthesis.test/text2audio
+    ProxySettings settings;  // autoConfigUrl "served": the script below; "gone": nothing listens there
+    const char* tokenProxy;      // for https://token.speech.test/..., "" for none
+    const char* synthesisProxy;  // for http://api.synthesis.test/...
 };
 
 void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
 
 class ServiceProxy : public ::testing::TestWithParam<ProxyCase> {};
 
-std::vector<std::string> setProxyCalls(const char* proxy) {
-    if (!*proxy) return {};
-    return {std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")"};
-}
-
-// The proxy for each request is chosen for real, by the system's functions
-// (a configuration script served from loopback included), and handed to the
-// request object (a recording double here: Wine's object ignores SetProxy).
+// The choice runs for real, by the system's functions and a script served
+// from loopback; a recording double takes the calls (Wine's object ignores
+// SetProxy).
 TEST_P(ServiceProxy, EachRequestGetsTheProxyTheSettingsNameForItsUrl) {
-    test::TestServer server;
-    ASSERT_TRUE(server.available()) << server.error();
-    Reply script;
-    script.headers = {"Content-Type: application/x-ns-proxy-autoconfig"};
-    script.body = toBytes(
-        "function FindProxyForURL(url, host) {\n"
-        "  if (host == \"token.speech.test\") return \"PROXY 127.0.0.1:3999; DIRECT\";\n"
-        "  return \"DIRECT\";\n}\n");
-    const test::Endpoint scripts = server.endpoint({script.forPath("/proxy.pac").always()});
-    ASSERT_TRUE(scripts.valid());
-
+    const test::TestServer server;
+    Reply pac;
+    pac.body = toBytes("function FindProxyForURL(url, host) { return host == \"token.speech.test\" ? "
+                       "\"PROXY 127.0.0.1:3999; DIRECT\" : \"DIRECT\"; }");
+    const test::Endpoint scripts = server.endpoint({pac.always()});
+    ASSERT_TRUE(scripts.valid()) << server.error();
     ProxySettings settings = GetParam().settings;
-    if (settings.autoConfigUrl == "served") settings.autoConfigUrl = scripts.url("/proxy.pac");
-    if (settings.autoConfigUrl == "unreachable") {
-        settings.autoConfigUrl = "http://127.0.0.1:" + std::to_string(test::unusedPort()) + "/proxy.pac";
-    }
+    if (settings.autoConfigUrl == "served") settings.autoConfigUrl = scripts.url("/x.pac");
+    if (settings.autoConfigUrl == "gone") settings.autoConfigUrl = "http://127.0.0.1:" + std::to_string(test::unusedPort());
     const UserInternetSettings user(settings);
-    ASSERT_TRUE(user.active());
+    ASSERT_TRUE(user.active_);
 
     const ComScope com;
     const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
     fake->answerBool("WaitForResponse", true);
     const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
-    ASSERT_TRUE(standIn.active());
-    const SpeechServiceClient client(GetParam().tokenUrl, "http://api.synthesis.test/text2audio");
+    const SpeechServiceClient client("https://token.speech.test/t", "http://api.synthesis.test/text2audio");
     (void)client.requestToken("s", "a");
-    EXPECT_EQ(fake->callsTo("SetProxy"), setProxyCalls(GetParam().tokenProxy)) << "token";
-    fake->clearCalls();
     (void)client.synthesize("t", "x", "5", "5", "9", "0");
-    EXPECT_EQ(fake->callsTo("SetProxy"), setProxyCalls(GetParam().synthesisProxy)) << "synthesis";
+    std::vector<std::string> expected;
+    for (const char* proxy : {GetParam().tokenProxy, GetParam().synthesisProxy}) {
+        if (*proxy) expected.push_back(std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")");
+    }
+    EXPECT_EQ(fake->callsTo("SetProxy"), expected);
 }
 
-ProxySettings fixed(Text proxy, Text bypass = {}) {
+ProxySettings proxy(Text fixed, Text bypass = {}, Text script = {}) {
     ProxySettings s;
-    s.proxy = std::move(proxy);
+    s.proxy = std::move(fixed);
     s.bypass = std::move(bypass);
+    s.autoConfigUrl = std::move(script);
     return s;
 }
-
-ProxySettings scripted(Text url, Text fallback = {}) {
-    ProxySettings s = fixed(std::move(fallback));
-    s.autoConfigUrl = std::move(url);
-    return s;
-}
-
-constexpr char kToken[] = "https://token.speech.test/oauth/2.0/token";
 
 INSTANTIATE_TEST_SUITE_P(
     , ServiceProxy,
     ::testing::Values(
-        ProxyCase{"DirectConnection", {}, kToken, "", ""},
-        ProxyCase{"FixedProxy", fixed("proxy.test:3128"), kToken, "proxy.test:3128", "proxy.test:3128"},
-        ProxyCase{"BypassedByWildcard", fixed("proxy.test:3128", "*.synthesis.test"), kToken, "proxy.test:3128", ""},
-        ProxyCase{"LocalIsBypassed", fixed("proxy.test:3128", "<local>"), "https://tokenhost/oauth/2.0/token", "",
-                  "proxy.test:3128"},
-        ProxyCase{"PerScheme", fixed("http=web.test:80;https=secure.test:443"), kToken, "secure.test:443",
-                  "web.test:80"},
-        ProxyCase{"Script", scripted("served"), kToken, "127.0.0.1:3999", ""},
-        ProxyCase{"ScriptUnreachableFallsBackToTheFixedProxy", scripted("unreachable", "proxy.test:3128"), kToken,
-                  "proxy.test:3128", "proxy.test:3128"},
-        ProxyCase{"ScriptUnreachableWithoutFixedProxyGoesDirect", scripted("unreachable"), kToken, "", ""}),
+        ProxyCase{"DirectConnection", {}, "", ""},
+        ProxyCase{"FixedBypassedByWildcard", proxy("p.test:3128", "*.synthesis.test"), "p.test:3128", ""},
+        ProxyCase{"LocalBypassesNoDottedHost", proxy("p.test:3128", "<local>"), "p.test:3128", "p.test:3128"},
+        ProxyCase{"PerScheme", proxy("http=web.test:80;https=tls.test:443"), "tls.test:443", "web.test:80"},
+        ProxyCase{"Script", proxy("", "", "served"), "127.0.0.1:3999", ""},
+        ProxyCase{"ScriptGoneFallsBackToFixed", proxy("p.test:3128", "", "gone"), "p.test:3128", "p.test:3128"},
+        ProxyCase{"ScriptGoneWithoutFixedGoesDirect", proxy("", "", "gone"), "", ""}),
     [](const ::testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
 
 // ---- on the wire ----
@@ -331,6 +291,7 @@ TEST_F(ServiceWire, AudioOf500BytesIsReturnedWhole) {
 struct RefusalCase {
     const char* name;
     Reply reply;
+    bool token = false;  // a token reply: refused as an empty one
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -338,7 +299,11 @@ void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 class ServiceRefusal : public ServiceWire, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(ServiceRefusal, GivesTheMarker) {
-    const test::Endpoint e = endpoint(GetParam().reply);
+    const test::Endpoint e = endpoint(GetParam().reply, GetParam().token ? Tls::Trusted : Tls::None);
+    if (GetParam().token) {
+        EXPECT_EQ(SpeechServiceClient(e.url("/t"), "http://localhost:1/unused").requestToken("s", "a"), "");
+        return;
+    }
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
     const Bytes result = client.synthesize("t", "abc", "5", "5", "9", "0");
     EXPECT_EQ(toText(result), "Large");
@@ -355,6 +320,20 @@ Reply sized(std::size_t size, int status) {
 Reply mode(Reply::Mode m) {
     Reply r;
     r.mode = m;
+    return r;
+}
+
+Reply typed(std::size_t size, std::string type) {
+    Reply r = sized(size, 200);
+    r.headers = {"Content-Type: " + type};
+    return r;
+}
+
+// The connection closes after 800 bytes of a body that declared 2000.
+Reply cutOff() {
+    Reply r = typed(800, "audio/mp3");
+    r.headers.push_back("Content-Length: 2000");
+    r.close = true;
     return r;
 }
 
@@ -380,7 +359,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"Long503", sized(4000, 503)},
                       RefusalCase{"Long404", sized(1000, 404)},
                       RefusalCase{"Long201", sized(1000, 201)},
-                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)}),
+                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)},
+                      RefusalCase{"CutOffBeforeItsLength", cutOff()},
+                      RefusalCase{"HtmlPageOf2KBWith200", typed(2048, "text/html; charset=utf-8")},
+                      RefusalCase{"JsonOf600BytesWith200", typed(600, "application/json")},
+                      RefusalCase{"TokenReplyOverTheBound", typed(kMaximumTokenReplyBytes + 1, "application/json"), true}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 // A reply that declares more than any audio can be is refused as soon as its
@@ -397,89 +380,6 @@ TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "Large");
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
-}
-
-// Replies that are not what they seem: cut off, a page of text, too long for
-// a token. An accepted row gives the whole body back.
-enum class Endpoint { Token, Synthesis };
-
-struct ReplyCase {
-    const char* name;
-    Endpoint endpoint;
-    Reply reply;
-    bool refused;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
-
-class ServiceReplies : public ServiceWire, public ::testing::WithParamInterface<ReplyCase> {};
-
-TEST_P(ServiceReplies, AreRefusedOrReturnedWhole) {
-    const ReplyCase& c = GetParam();
-    const test::Endpoint e = endpoint(c.reply, c.endpoint == Endpoint::Token ? Tls::Trusted : Tls::None);
-    const std::size_t size = *c.reply.bodySize;
-    if (c.endpoint == Endpoint::Token) {
-        const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
-        EXPECT_EQ(client.requestToken("s", "a").size(), c.refused ? 0u : size);
-    } else {
-        const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
-        const Bytes result = client.synthesize("t", "abc", "5", "5", "9", "0");
-        EXPECT_EQ(result.size(), c.refused ? 5u : size);
-        if (c.refused) EXPECT_EQ(toText(result), "Large");
-    }
-}
-
-Reply typed(std::size_t size, std::vector<std::string> headers) {
-    Reply r;
-    r.bodySize = size;
-    r.headers = std::move(headers);
-    return r;
-}
-
-// The connection closes after `sent` bytes of a body that declared `size`.
-Reply cutOff(std::size_t size, std::size_t sent) {
-    Reply r = typed(sent, {"Content-Type: audio/mp3", "Content-Length: " + std::to_string(size)});
-    r.close = true;
-    return r;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    , ServiceReplies,
-    ::testing::Values(
-        ReplyCase{"AudioCutOffBeforeItsLength", Endpoint::Synthesis, cutOff(2000, 800), true},
-        ReplyCase{"HtmlPageOf2KBWith200", Endpoint::Synthesis,
-                  typed(2048, {"Content-Type: text/html; charset=utf-8"}), true},
-        ReplyCase{"JsonErrorOf600BytesWith200", Endpoint::Synthesis, typed(600, {"Content-Type: application/json"}),
-                  true},
-        ReplyCase{"OctetStream", Endpoint::Synthesis, typed(600, {"Content-Type: application/octet-stream"}), false},
-        ReplyCase{"NoContentType", Endpoint::Synthesis, typed(600, {}), false},
-        ReplyCase{"TokenReplyOverTheBound", Endpoint::Token,
-                  typed(kMaximumTokenReplyBytes + 1, {"Content-Type: application/json"}), true},
-        ReplyCase{"TokenReplyAtTheBound", Endpoint::Token,
-                  typed(kMaximumTokenReplyBytes, {"Content-Type: application/json"}), false}),
-    [](const ::testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
-
-struct TypeCase {
-    const char* contentType;
-    bool text;
-};
-
-TEST(SynthesisReplyType, TextTypesAreNamedAsText) {
-    const TypeCase cases[] = {
-        {"text/html", true},
-        {"TEXT/Plain; charset=GBK", true},
-        {"text/xml", true},
-        {"application/json;charset=UTF-8", true},
-        {" application/xml", true},
-        {"application/xhtml+xml", true},
-        {"application/problem+json", true},
-        {"audio/mp3", false},
-        {"audio/mpeg", false},
-        {"application/octet-stream", false},
-        {"", false},
-        {"application/jsonp-audio", false},
-    };
-    for (const TypeCase& c : cases) EXPECT_EQ(namesText(c.contentType), c.text) << c.contentType;
 }
 
 TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {

@@ -38,9 +38,18 @@ struct HttpOptions {
     // (its Content-Length, the bytes counted so far, or its full length),
     // with the outcome of no response.
     std::size_t maxBodyBytes = SIZE_MAX;
+    // out: S_OK when a response came; otherwise why not, where known: the
+    // object's HRESULT or the error its events told, ERROR_WINHTTP_TIMEOUT
+    // (as an HRESULT) when no response headers came in time,
+    // ERROR_WINHTTP_INVALID_SERVER_RESPONSE for a body shorter than its
+    // Content-Length, E_ABORT for a reply abandoned as too long.
+    HRESULT* error = nullptr;
 };
 
-// The response body; empty when nothing was received or the object could not be created.
+// The response body; empty when nothing was received or the object could not
+// be created. A reply that the object reports as failed, or whose body is
+// shorter than its Content-Length (the connection closed early), counts as
+// nothing received.
 //
 // Timing: the object's four timeouts (timeoutSeconds) bound each phase of
 // the request on their own, as a synchronous Send does on Windows: a reply

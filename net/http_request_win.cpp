@@ -5,6 +5,8 @@
 #include <cmath>
 #include <optional>
 
+#include <winhttp.h>
+
 #include "net/header_cookie.h"
 #include "net/request_events_win.h"
 #include "platform/event_connection.h"
@@ -139,13 +141,29 @@ bool headersArrived(AutomationObject& request) {
 
 enum class Wait { Received, Failed, TooLarge };
 
+struct WaitResult {
+    Wait outcome = Wait::Failed;
+    HRESULT cause = S_OK;  // why it failed, where the object said
+};
+
+// Wine's object has no events, and its WaitForResponse answers false at once,
+// without waiting, when the response was complete before the call (and never
+// true after that). Windows documents false as "the time ran out" and tells
+// the end through the events instead, so this reading is kept to objects
+// without events: there an answer in under half a slice means complete.
+bool completeWithoutEvents(std::chrono::steady_clock::duration answeredAfter) {
+    return answeredAfter < std::chrono::milliseconds(kWaitSliceSeconds * 1000 / 2);
+}
+
 // Waits for the asynchronous Send to complete, looking at the response's
 // progress between slices.
 //
 // Windows' object applies each of its four timeouts to its own phase, the
 // receive timeout to every packet, exactly as in a synchronous Send; it also
-// offers events, which tell when the response starts and how much of it has
-// arrived. Such an object is waited for as long as it keeps working.
+// offers events, which tell when the response starts, how much of it has
+// arrived and how it ended (OnResponseFinished, OnError). Such an object is
+// waited for as long as it keeps working, and a WaitForResponse that answers
+// false before its events have said the end only means that the slice ran out.
 //
 // Wine's object has no events, and keeps no timeout while it waits for the
 // response headers: without a bound of our own a server that never answers
@@ -153,31 +171,45 @@ enum class Wait { Received, Failed, TooLarge };
 // ended when no response headers have come within `headerSeconds` of the
 // send. Once they have come, Wine ends a body that stalls by itself: it reads
 // each piece with a fixed timeout of 30 seconds (it ignores SetTimeouts).
-Wait awaitResponse(AutomationObject& request, const ResponseProgress* events, int headerSeconds,
-                   std::size_t maxBodyBytes) {
+WaitResult awaitResponse(AutomationObject& request, const ResponseProgress* events, int headerSeconds,
+                         std::size_t maxBodyBytes) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point sent = Clock::now();
     bool started = false;
     for (;;) {
         const Clock::time_point slice = Clock::now();
         const bool done = variantTrue(request.call("WaitForResponse", {kWaitSliceSeconds}));
-        if (FAILED(request.lastResult())) return Wait::Failed;
-        if (done) return Wait::Received;
-        // A false answer means that the slice ran out. Wine's object gives it
-        // at once, without waiting, when the response was complete before the
-        // call, and never answers true after that.
-        if (Clock::now() - slice < std::chrono::milliseconds(kWaitSliceSeconds * 1000 / 2)) return Wait::Received;
+        if (FAILED(request.lastResult())) return {Wait::Failed, request.lastResult()};
+        if (events) {
+            // An error after part of the body (a connection that ends inside
+            // it) is a failed request, whatever the wait answered.
+            if (FAILED(events->error())) return {Wait::Failed, events->error()};
+            if (done || events->finished()) return {Wait::Received};
+        } else if (done || completeWithoutEvents(Clock::now() - slice)) {
+            return {Wait::Received};
+        }
 
         if (!started) {
             started = (events && events->started()) || headersArrived(request);
             if (started) {
                 const std::optional<std::uint64_t> length = declaredLength(request);
-                if (length && *length > maxBodyBytes) return Wait::TooLarge;
+                if (length && *length > maxBodyBytes) return {Wait::TooLarge};
             }
         }
-        if (events && events->bytes() > maxBodyBytes) return Wait::TooLarge;
-        if (!events && !started && Clock::now() - sent >= std::chrono::seconds(headerSeconds)) return Wait::Failed;
+        if (events && events->bytes() > maxBodyBytes) return {Wait::TooLarge};
+        if (!events && !started && Clock::now() - sent >= std::chrono::seconds(headerSeconds)) {
+            return {Wait::Failed, HRESULT_FROM_WIN32(ERROR_WINHTTP_TIMEOUT)};
+        }
     }
+}
+
+// A reply whose body is shorter than its Content-Length was cut off: the
+// connection closed early. Wine's object hands such a body over as complete.
+// Replies that carry no body whatever their headers say are left alone.
+bool cutOff(AutomationObject& request, std::string_view verb, std::int32_t status, std::size_t bodyBytes) {
+    if (verb == "HEAD" || status == 204 || status == 304 || (status >= 100 && status < 200)) return false;
+    const std::optional<std::uint64_t> length = declaredLength(request);
+    return length && bodyBytes < *length;
 }
 
 std::int32_t truncatedStatus(double number) noexcept {
@@ -200,6 +232,7 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     if (options.sharedRequest) {
         request = *options.sharedRequest;
     } else if (!request.create(kRequestProgId)) {
+        if (options.error) *options.error = request.lastResult();
         return {};
     }
 
@@ -262,18 +295,19 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     } else {
         (void)request.call("Send", {options.body});
     }
-    Wait outcome = Wait::Failed;
+    WaitResult waited{Wait::Failed, request.lastResult()};
     if (SUCCEEDED(request.lastResult())) {
-        outcome = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
-                                options.maxBodyBytes);
-        if (outcome != Wait::Received) (void)request.call("Abort");
+        waited = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
+                               options.maxBodyBytes);
+        if (waited.outcome != Wait::Received) (void)request.call("Abort");
     }
     connection.disconnect();
 
     // After a failed send or wait the response is not read at all: under
     // Wine, reading the body of a request whose body stalled ends the process.
     Bytes body;
-    bool received = outcome == Wait::Received;
+    HRESULT cause = waited.cause;
+    bool received = waited.outcome == Wait::Received;
     if (received) {
         const UniqueVariant bodyValue = request.get("ResponseBody");
         // Judged before it is copied: a reply too long is not copied at all.
@@ -283,16 +317,28 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
             body = variantBytes(bodyValue);
         }
     }
+    std::int32_t answered = 0;
+    if (received) {
+        answered = truncatedStatus(variantNumber(request.get("Status")));
+        if (cutOff(request, verb, answered, body.size())) {
+            received = false;
+            cause = HRESULT_FROM_WIN32(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+            body.clear();
+        }
+    }
     if (received) {
         // A method call: Wine's object has no property read of that name.
         responseHeaders = withoutStatusLine(variantText(
             request.invoke("GetallResponseHeaders", DISPATCH_METHOD | DISPATCH_PROPERTYGET)));
         responseHeaders = replaceText(responseHeaders, "Set-Cookie", "Set-Cookie", true);
-        status = truncatedStatus(variantNumber(request.get("Status")));
+        status = answered;
+        cause = S_OK;
     } else {
         responseHeaders.clear();
         status = 0;
+        if (SUCCEEDED(cause)) cause = E_ABORT;  // abandoned: too long
     }
+    if (options.error) *options.error = cause;
 
     returnedCookies = collectResponseCookies(responseHeaders);
     (void)mergeCookies(cookies, returnedCookies);

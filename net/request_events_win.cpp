@@ -38,8 +38,13 @@ void ResponseProgress::OnResponseDataAvailable(SAFEARRAY** data) {
     if (upper >= lower) bytes_ += static_cast<std::uint64_t>(static_cast<std::int64_t>(upper) - lower + 1);
 }
 
-void ResponseProgress::OnResponseFinished() {}
+void ResponseProgress::OnResponseFinished() { finished_ = true; }
 
-void ResponseProgress::OnError(long, BSTR) {}
+// The number is an HRESULT (a WinHTTP error as 0x80072Fxx); one that does not
+// read as a failure still ends the request as failed.
+void ResponseProgress::OnError(long errorNumber, BSTR) {
+    const auto hr = static_cast<HRESULT>(errorNumber);
+    error_ = FAILED(hr) ? hr : E_FAIL;
+}
 
 }  // namespace qx

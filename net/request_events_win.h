@@ -25,7 +25,8 @@ struct IWinHttpRequestEvents : public IUnknown {
     virtual void STDMETHODCALLTYPE OnError(long errorNumber, BSTR errorDescription) = 0;
 };
 
-// Whether the response has started and how many body bytes have arrived.
+// Whether the response has started, how many body bytes have arrived, and
+// how the request ended: finished, or failed with the object's error number.
 // The object may fire its events from a thread of its own, so the counts are
 // atomic, and nothing here calls back into the object.
 class ResponseProgress final : public IWinHttpRequestEvents {
@@ -34,6 +35,9 @@ public:
 
     [[nodiscard]] bool started() const noexcept { return started_.load(); }
     [[nodiscard]] std::uint64_t bytes() const noexcept { return bytes_.load(); }
+    [[nodiscard]] bool finished() const noexcept { return finished_.load(); }
+    // The error the object reported (an HRESULT), or S_OK while it reported none.
+    [[nodiscard]] HRESULT error() const noexcept { return error_.load(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -50,6 +54,8 @@ private:
     std::atomic<ULONG> refs_{1};
     std::atomic<bool> started_{false};
     std::atomic<std::uint64_t> bytes_{0};
+    std::atomic<bool> finished_{false};
+    std::atomic<HRESULT> error_{S_OK};
 };
 
 }  // namespace qx

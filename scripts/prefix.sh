@@ -33,6 +33,23 @@ if [ ! -f "$stamp" ] || [ "$QX_BUILD/testca/ca.der" -nt "$stamp" ]; then
   touch "$stamp"
 fi
 
+# The program asks for the user's proxy settings before every request. With
+# no Internet settings stored, Wine answers "detect automatically", and the
+# program would look for a configuration script on the network (DHCP, DNS
+# queries for "wpad") each time. The prefix says "direct connection" in the
+# value that WinHTTP reads (Wine 8 reads this value only, none of ProxyEnable,
+# ProxyServer, ProxyOverride, AutoConfigURL): version, counter, flags 1
+# (direct), three empty strings (proxy, bypass list, script URL), then zeros.
+direct="$WINEPREFIX/.qx-direct"
+if [ ! -f "$direct" ]; then
+  qx_wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /f \
+    /d 4600000001000000010000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000 \
+    </dev/null >/dev/null 2>&1
+  wineserver -w
+  touch "$direct"
+fi
+
 # Wine draws the title-bar buttons with glyphs of the Marlett font (without
 # it they show as "0 1 r"). Wine's own fonts (fonts-wine) are not found from
 # its data directory by every loader, so the font goes into the prefix.

@@ -4,8 +4,11 @@
 #include <utility>
 
 #include "build_config.h"
+#include "net/header_cookie.h"
 #include "net/http_request.h"
+#include "net/system_proxy_win.h"
 #include "text/encoding.h"
+#include "text/text_rules.h"
 
 namespace qx {
 namespace {
@@ -15,6 +18,35 @@ constexpr std::string_view kDefaultSynthesisUrl = "http://" QX_SYNTHESIS_HOST "/
 constexpr int kTimeoutSeconds = 30;
 constexpr int kPost = 1;
 constexpr std::int32_t kStatusOk = 200;
+
+Text lowered(std::string_view text) {
+    Text out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// The value of the reply's Content-Type line, or empty when it has none.
+Text contentType(std::string_view responseHeaders) {
+    for (const Text& line : splitText(responseHeaders, "\r\n")) {
+        if (lowered(headerName(line)) == "content-type") return headerValue(line);
+    }
+    return {};
+}
+
+// Whether a Content-Type value names text rather than data: any text/ type,
+// JSON or XML (also as a "+json" or "+xml" suffix). A captive portal's login
+// page, a proxy's block page or an error document is one.
+bool namesText(std::string_view contentType) {
+    Text type = lowered(contentType.substr(0, contentType.find(';')));
+    type = trimSpaces(type);
+    auto endsWith = [&type](std::string_view tail) {
+        return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return type.rfind("text/", 0) == 0 || type == "application/json" || type == "application/xml" ||
+           endsWith("+json") || endsWith("+xml");
+}
 
 bool unreserved(std::uint8_t c) noexcept {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -90,6 +122,8 @@ Text SpeechServiceClient::requestToken(std::string_view secretKey, std::string_v
     options.method = kPost;
     options.headers = &headers;
     options.timeoutSeconds = kTimeoutSeconds;
+    options.maxBodyBytes = kMaximumTokenReplyBytes;  // a longer reply comes back empty
+    options.proxy = systemProxyFor(tokenUrl_);
     return toText(HttpRequest(tokenRequestUrl(tokenUrl_, secretKey, apiKey), options));
 }
 
@@ -97,16 +131,23 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
                                       std::string_view pitch, std::string_view volume,
                                       std::string_view speaker) const {
     std::int32_t status = 0;
+    Text responseHeaders;
     HttpOptions options;
     options.method = kPost;
     options.body = synthesisForm(token, text, speed, pitch, volume, speaker);
     options.status = &status;
+    options.responseHeaders = &responseHeaders;
     options.timeoutSeconds = kTimeoutSeconds;
     options.maxBodyBytes = kMaximumAudioBytes;  // a longer reply comes back empty
+    options.proxy = systemProxyFor(synthesisUrl_);
     Bytes reply = HttpRequest(synthesisUrl_, options);
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
-    // longer than 500 bytes, and saved as an MP3 it would pass for success.
-    if (status != kStatusOk || reply.size() < kMinimumAudioBytes) return toBytes(kRefusalMarker);
+    // longer than 500 bytes, and saved as an MP3 it would pass for success;
+    // so can a captive portal's login page with status 200, which says it
+    // is text. A reply without a Content-Type is judged by the rest.
+    if (status != kStatusOk || reply.size() < kMinimumAudioBytes || namesText(contentType(responseHeaders))) {
+        return toBytes(kRefusalMarker);
+    }
     return reply;
 }
 

@@ -23,7 +23,17 @@ inline constexpr std::size_t kMinimumAudioBytes = 500;
 // 32-bit process: the synthesis endpoint is plain HTTP, so anyone on the path
 // can send one.
 inline constexpr std::size_t kMaximumAudioBytes = std::size_t{64} << 20;
+// A token reply is one small JSON object: the token (a few hundred
+// characters at most), its lifetime, its scope and a few more such fields,
+// well under 4 KB. 64 KB is far above that, and read and parsed in
+// milliseconds; a longer reply is no token reply and is dropped unread, so
+// that neither the transfer nor the script engine's parse can hold the job
+// (the token endpoint may sit behind a proxy or portal that answers with
+// anything).
+inline constexpr std::size_t kMaximumTokenReplyBytes = std::size_t{64} << 10;
 
+// Both requests go through the proxy that the user's Internet settings name
+// for their URL (systemProxyFor), asked again before each request.
 class SpeechServiceClient {
 public:
     // The endpoints of the build configuration (QX_TOKEN_HOST, QX_SYNTHESIS_HOST).
@@ -35,10 +45,12 @@ public:
     // A new client with the same endpoints.
     [[nodiscard]] virtual std::unique_ptr<SpeechServiceClient> clone() const;
     // The token endpoint's reply body as text (up to its first zero byte);
-    // empty when nothing came back. The caller reads the JSON.
+    // empty when nothing came back, or more than kMaximumTokenReplyBytes.
+    // The caller reads the JSON.
     [[nodiscard]] virtual Text requestToken(std::string_view secretKey, std::string_view apiKey) const;
-    // The audio, or the refusal marker for any reply that is not audio
-    // (not 200, shorter than kMinimumAudioBytes, longer than kMaximumAudioBytes).
+    // The audio, or the refusal marker for any reply that is not audio (not
+    // 200, shorter than kMinimumAudioBytes, longer than kMaximumAudioBytes,
+    // cut off, or a text type: HTML, plain text, XML, JSON).
     [[nodiscard]] virtual Bytes synthesize(std::string_view token, std::string_view text, std::string_view speed,
                                            std::string_view pitch, std::string_view volume,
                                            std::string_view speaker) const;

@@ -33,9 +33,10 @@ RELEASE_SIZE_LIMIT = 500_000
 # arch: PE machine, optional header magic, the manifest's processorArchitecture.
 PROCESSORS = {"i686": (0x14C, 0x10B, "x86"), "x86_64": (0x8664, 0x20B, "amd64")}
 CAPTION = "Vorin语音在线合成"
-# ntdll: the rename of the open audio file (NtSetInformationFile).
+# ntdll: the rename of the open audio file (NtSetInformationFile); winhttp:
+# the user's proxy settings (WinHttpGetIEProxyConfigForCurrentUser).
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "ole32.dll", "oleaut32.dll",
-               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll"}
+               "shell32.dll", "shlwapi.dll", "msvcrt.dll", "advapi32.dll", "ntdll.dll", "winhttp.dll"}
 
 WS_CHILD, WS_VISIBLE, WS_TABSTOP, WS_VSCROLL = 0x40000000, 0x10000000, 0x00010000, 0x00200000
 SS_LEFT, SS_RIGHT, SS_CENTERIMAGE = 0x0, 0x2, 0x200

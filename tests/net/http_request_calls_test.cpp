@@ -58,8 +58,9 @@ TEST_F(HttpRequestCalls, DefaultGetMakesTheseCallsInThisOrder) {
                             "method Send(BSTR \"\")",
                             "method WaitForResponse(I4 1)",
                             "get ResponseBody()",
-                            "method|get GetallResponseHeaders()",
-                            "get Status()"));
+                            "get Status()",
+                            "method GetResponseHeader(BSTR \"Content-Length\")",
+                            "method|get GetallResponseHeaders()"));
 }
 
 struct TimeoutCase {
@@ -442,6 +443,42 @@ TEST_F(HttpRequestWait, AnObjectWithEventsIsWaitedForAsLongAsItWorks) {
     EXPECT_TRUE(advisedDuringTheWait);
     EXPECT_EQ(fake->advised(), nullptr);  // unadvised again
 }
+
+// Where the object has events (Windows), they say when the response is
+// over: a false answer only means that the slice ran out, and an error after
+// part of the body (a connection that ends inside a chunked body) fails the
+// request, whatever the wait answers. The third slice brings the end.
+struct EventEndCase {
+    const char* name;
+    bool error;        // OnError, else OnResponseFinished
+    bool waitAnswers;  // from the third slice on; false before, at once
+};
+
+class HttpRequestEventEnd : public HttpRequestWait, public ::testing::WithParamInterface<EventEndCase> {};
+
+TEST_P(HttpRequestEventEnd, TheEventsDecide) {
+    constexpr HRESULT kConnectionError = 0x80072EFE;
+    fake->offerEvents(kIidWinHttpRequestEvents);
+    fake->delay("WaitForResponse", 0);
+    fake->onInvoke("WaitForResponse", [this] {
+        if (++slices == 1) sink()->OnResponseStart(200, nullptr);
+        if (slices != 3) return;
+        GetParam().error ? sink()->OnError(kConnectionError, nullptr) : sink()->OnResponseFinished();
+        fake->answerBool("WaitForResponse", GetParam().waitAnswers);
+    });
+    HRESULT error = E_UNEXPECTED;
+    HttpOptions options;
+    options.error = &error;
+    EXPECT_EQ(run(options), GetParam().error ? Bytes() : toBytes("audio"));
+    EXPECT_EQ(slices, 3);
+    EXPECT_EQ(error, GetParam().error ? kConnectionError : S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(, HttpRequestEventEnd,
+                         ::testing::Values(EventEndCase{"FinishedAfterFalseAnswers", false, false},
+                                           EventEndCase{"ErrorThoughTheWaitAnswersTrue", true, true},
+                                           EventEndCase{"ErrorWhileTheWaitAnswersFalse", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct BoundCase {
     const char* name;

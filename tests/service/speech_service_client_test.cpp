@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "net/proxy_choice.h"
 #include "platform/unique.h"
 #include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
@@ -130,6 +131,105 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
     EXPECT_THAT(fake->callsTo("SetTimeouts"), ::testing::ElementsAre(thirty, thirty));
 }
 
+// ---- the user's proxy settings ----
+
+// The current user's Internet settings while it lives, in the value that
+// WinHTTP reads (version, counter, flags, then proxy, bypass list and script
+// URL, each after its length). HKEY_CURRENT_USER of this process is a
+// private key that holds them: other tests in the prefix never see them.
+class UserInternetSettings {
+public:
+    explicit UserInternetSettings(const ProxySettings& s)
+        : path_(L"Software\\QXttsTestInternetSettings" + std::to_wstring(::GetCurrentProcessId())) {
+        std::string blob;
+        auto dword = [&blob](std::uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
+        dword(0x46);
+        dword(1);
+        dword(1 | (s.proxy.empty() ? 0 : 2) | (s.autoConfigUrl.empty() ? 0 : 4));
+        for (const Text& text : {s.proxy, s.bypass, s.autoConfigUrl}) {
+            dword(static_cast<std::uint32_t>(text.size()));
+            blob += text;
+        }
+        blob.append(32, '\0');
+        const std::wstring value = path_ + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+        active_ = ::RegSetKeyValueW(HKEY_CURRENT_USER, value.c_str(), L"DefaultConnectionSettings", REG_BINARY,
+                                    blob.data(), static_cast<DWORD>(blob.size())) == ERROR_SUCCESS &&
+                  ::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_ALL_ACCESS, &root_) == ERROR_SUCCESS &&
+                  ::RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
+    }
+    ~UserInternetSettings() {
+        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (root_) ::RegCloseKey(root_);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    }
+    bool active_ = false;
+
+private:
+    std::wstring path_;
+    HKEY root_ = nullptr;
+};
+
+struct ProxyCase {
+    const char* name;
+    ProxySettings settings;  // autoConfigUrl "served": the script below; "gone": nothing listens there
+    const char* tokenProxy;      // for https://token.speech.test/..., "" for none
+    const char* synthesisProxy;  // for http://api.synthesis.test/...
+};
+
+void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
+
+class ServiceProxy : public ::testing::TestWithParam<ProxyCase> {};
+
+// The choice runs for real, by the system's functions and a script served
+// from loopback; a recording double takes the calls (Wine's object ignores
+// SetProxy).
+TEST_P(ServiceProxy, EachRequestGetsTheProxyTheSettingsNameForItsUrl) {
+    const test::TestServer server;
+    Reply pac;
+    pac.body = toBytes("function FindProxyForURL(url, host) { return host == \"token.speech.test\" ? "
+                       "\"PROXY 127.0.0.1:3999; DIRECT\" : \"DIRECT\"; }");
+    const test::Endpoint scripts = server.endpoint({pac.always()});
+    ASSERT_TRUE(scripts.valid()) << server.error();
+    ProxySettings settings = GetParam().settings;
+    if (settings.autoConfigUrl == "served") settings.autoConfigUrl = scripts.url("/x.pac");
+    if (settings.autoConfigUrl == "gone") settings.autoConfigUrl = "http://127.0.0.1:" + std::to_string(test::unusedPort());
+    const UserInternetSettings user(settings);
+    ASSERT_TRUE(user.active_);
+
+    const ComScope com;
+    const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
+    fake->answerBool("WaitForResponse", true);
+    const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
+    const SpeechServiceClient client("https://token.speech.test/t", "http://api.synthesis.test/text2audio");
+    (void)client.requestToken("s", "a");
+    (void)client.synthesize("t", "x", "5", "5", "9", "0");
+    std::vector<std::string> expected;
+    for (const char* proxy : {GetParam().tokenProxy, GetParam().synthesisProxy}) {
+        if (*proxy) expected.push_back(std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")");
+    }
+    EXPECT_EQ(fake->callsTo("SetProxy"), expected);
+}
+
+ProxySettings proxy(Text fixed, Text bypass = {}, Text script = {}) {
+    ProxySettings s;
+    s.proxy = std::move(fixed);
+    s.bypass = std::move(bypass);
+    s.autoConfigUrl = std::move(script);
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , ServiceProxy,
+    ::testing::Values(
+        ProxyCase{"DirectConnection", {}, "", ""},
+        ProxyCase{"FixedBypassedByWildcard", proxy("p.test:3128", "*.synthesis.test"), "p.test:3128", ""},
+        ProxyCase{"LocalBypassesNoDottedHost", proxy("p.test:3128", "<local>"), "p.test:3128", "p.test:3128"},
+        ProxyCase{"PerScheme", proxy("http=web.test:80;https=tls.test:443"), "tls.test:443", "web.test:80"},
+        ProxyCase{"Script", proxy("", "", "served"), "127.0.0.1:3999", ""},
+        ProxyCase{"ScriptGoneFallsBackToFixed", proxy("p.test:3128", "", "gone"), "p.test:3128", "p.test:3128"},
+        ProxyCase{"ScriptGoneWithoutFixedGoesDirect", proxy("", "", "gone"), "", ""}),
+    [](const ::testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
+
 // ---- on the wire ----
 
 class ServiceWire : public ::testing::Test {
@@ -191,6 +291,7 @@ TEST_F(ServiceWire, AudioOf500BytesIsReturnedWhole) {
 struct RefusalCase {
     const char* name;
     Reply reply;
+    bool token = false;  // a token reply: refused as an empty one
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -198,7 +299,11 @@ void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 class ServiceRefusal : public ServiceWire, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(ServiceRefusal, GivesTheMarker) {
-    const test::Endpoint e = endpoint(GetParam().reply);
+    const test::Endpoint e = endpoint(GetParam().reply, GetParam().token ? Tls::Trusted : Tls::None);
+    if (GetParam().token) {
+        EXPECT_EQ(SpeechServiceClient(e.url("/t"), "http://localhost:1/unused").requestToken("s", "a"), "");
+        return;
+    }
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
     const Bytes result = client.synthesize("t", "abc", "5", "5", "9", "0");
     EXPECT_EQ(toText(result), "Large");
@@ -215,6 +320,20 @@ Reply sized(std::size_t size, int status) {
 Reply mode(Reply::Mode m) {
     Reply r;
     r.mode = m;
+    return r;
+}
+
+Reply typed(std::size_t size, std::string type) {
+    Reply r = sized(size, 200);
+    r.headers = {"Content-Type: " + type};
+    return r;
+}
+
+// The connection closes after 800 bytes of a body that declared 2000.
+Reply cutOff() {
+    Reply r = typed(800, "audio/mp3");
+    r.headers.push_back("Content-Length: 2000");
+    r.close = true;
     return r;
 }
 
@@ -240,7 +359,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"Long503", sized(4000, 503)},
                       RefusalCase{"Long404", sized(1000, 404)},
                       RefusalCase{"Long201", sized(1000, 201)},
-                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)}),
+                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)},
+                      RefusalCase{"CutOffBeforeItsLength", cutOff()},
+                      RefusalCase{"HtmlPageOf2KBWith200", typed(2048, "text/html; charset=utf-8")},
+                      RefusalCase{"JsonOf600BytesWith200", typed(600, "application/json")},
+                      RefusalCase{"TokenReplyOverTheBound", typed(kMaximumTokenReplyBytes + 1, "application/json"), true}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 // A reply that declares more than any audio can be is refused as soon as its

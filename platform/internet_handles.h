@@ -1,0 +1,17 @@
+#pragma once
+// Owners of what WinHTTP's flat functions hand out: session handles, and the
+// strings of its proxy configurations, which the caller frees with GlobalFree.
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include "platform/unique.h"
+
+namespace qx {
+
+using UniqueHinternet = Unique<HINTERNET, &::WinHttpCloseHandle>;
+
+inline void freeGlobalString(LPWSTR text) noexcept { (void)::GlobalFree(text); }
+using UniqueGlobalString = Unique<LPWSTR, &freeGlobalString>;
+
+}  // namespace qx

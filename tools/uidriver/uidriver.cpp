@@ -439,7 +439,15 @@ int commandText(const Target& target, const std::vector<std::wstring>& args) {
     return kExitOk;
 }
 
-void CALLBACK clickHandled(HWND, UINT, ULONG_PTR done, LRESULT) { *reinterpret_cast<bool*>(done) = true; }
+// The number of the last click whose handler has returned. A click that
+// opens a message box returns before its handler does, so the callback can
+// come during a later command: it must not write to that click's stack frame
+// (it did, and the later command crashed in the 32-bit build). Clicks are
+// numbered instead, and the callback only records the number.
+ULONG_PTR g_lastClickHandled = 0;
+ULONG_PTR g_lastClickSent = 0;
+
+void CALLBACK clickHandled(HWND, UINT, ULONG_PTR click, LRESULT) { g_lastClickHandled = click; }
 
 // Returns once the click has been handled: when the button's procedure has
 // returned, or when a new message box of the target has opened (a handler
@@ -448,16 +456,17 @@ void CALLBACK clickHandled(HWND, UINT, ULONG_PTR done, LRESULT) { *reinterpret_c
 // the window's thread may take those messages in the middle of it.
 int commandClick(const Target& target, HWND item) {
     const std::vector<HWND> boxesBefore = messageBoxes(target);
-    bool done = false;
-    if (!::SendMessageCallbackW(item, BM_CLICK, 0, 0, &clickHandled, reinterpret_cast<ULONG_PTR>(&done))) {
+    const ULONG_PTR click = ++g_lastClickSent;
+    const auto done = [click] { return g_lastClickHandled == click; };
+    if (!::SendMessageCallbackW(item, BM_CLICK, 0, 0, &clickHandled, click)) {
         fail(L"cannot click");
         return kExitFailed;
     }
     const ULONGLONG deadline = ::GetTickCount64() + 10000;
-    while (!done && ::GetTickCount64() < deadline) {
+    while (!done() && ::GetTickCount64() < deadline) {
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);  // runs the callback
-        if (done) break;
+        if (done()) break;
         bool newBox = false;
         for (HWND box : messageBoxes(target))
             newBox = newBox || std::find(boxesBefore.begin(), boxesBefore.end(), box) == boxesBefore.end();

@@ -223,7 +223,11 @@ run() {
     -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \
     -virtfs "local,path=$rundir,mount_tag=qxrun,security_model=none,multidevs=remap" \
     "${args[@]}" </dev/null >"$rundir/qemu.log" 2>&1 &
-  local qemu=$! waited=0 status
+  qemu=$!
+  local waited=0 status
+  # Stopped early (a test's timeout, Ctrl-C), the machine goes too.
+  trap 'kill -9 "$qemu" 2>/dev/null || true' EXIT
+  trap 'exit 143' TERM INT
   while kill -0 "$qemu" 2>/dev/null; do
     if ((waited >= timeout * 5)); then
       kill -9 "$qemu" 2>/dev/null || true
@@ -237,6 +241,7 @@ run() {
     waited=$((waited + 1))
   done
   wait "$qemu" || true
+  trap - EXIT
   [ -f "$rundir/out" ] && cat "$rundir/out"
   if [ ! -s "$rundir/rc" ]; then
     echo "vm32: the machine ended without the command's exit code ($rundir)" >&2

@@ -26,8 +26,9 @@ exec 8>"$work/lock"
 flock 8
 
 if [ "${1:-}" = --prefix ]; then
-  vm python3 "$guest" --work "$work" --prefix-only
-  exit
+  [ "$(cat "$work/prefix.key" 2>/dev/null)" = "$(python3 "$guest" --key)" ] && [ -f "$work/prefix.tar" ] && exit 0
+  exec "$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --rw "$work" -- \
+    python3 "$guest" --work "$work" --prefix-only
 fi
 [ $# -eq 1 ] || { sed -n '8,13s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 build=$(cd "$1" && pwd)

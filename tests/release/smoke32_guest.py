@@ -10,6 +10,7 @@ i686 UI driver: every control is there, Save writes the INI, Start runs a
 whole synthesis whose MP3 decodes, the force-token box asks for a new token,
 and a wrong key gives the token failure message.
 
+  smoke32_guest.py --key         print what a saved prefix must match
   smoke32_guest.py --work DIR [--prefix-only] [--exe-dir DIR --uidriver EXE --trustca EXE
                    --ca CA.der --cert PEM --token-host H --token-port N
                    --synth-host H --synth-port N --doc-host H]
@@ -65,7 +66,7 @@ def wine(*args, timeout=300):
 
 def prefix_key():
     version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-    return f"{version} recipe {PREFIX_RECIPE}\n"
+    return f"{version} recipe {PREFIX_RECIPE}"
 
 
 def ensure_prefix(work):
@@ -261,13 +262,17 @@ def smoke(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--work", required=True)
+    parser.add_argument("--work")
     parser.add_argument("--prefix-only", action="store_true")
+    parser.add_argument("--key", action="store_true", help="print what a saved prefix must match")
     for name in ("exe-dir", "uidriver", "trustca", "ca", "cert", "token-host", "synth-host", "doc-host"):
         parser.add_argument("--" + name)
     parser.add_argument("--token-port", type=int, default=443)
     parser.add_argument("--synth-port", type=int, default=80)
     args = parser.parse_args()
+    if args.key:
+        print(prefix_key(), end="")
+        return 0
     try:
         ensure_prefix(pathlib.Path(args.work))
         if not args.prefix_only:

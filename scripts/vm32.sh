@@ -234,7 +234,7 @@ run() {
       wait "$qemu" 2>/dev/null || true
       [ -f "$rundir/out" ] && cat "$rundir/out"
       echo "vm32: the command did not end within $timeout s; the machine was stopped ($rundir)" >&2
-      tail -20 "$rundir/console.log" >&2
+      tail -20 "$rundir/console.log" | tr -d '\033' >&2
       return 124
     fi
     sleep 0.2
@@ -245,7 +245,7 @@ run() {
   [ -f "$rundir/out" ] && cat "$rundir/out"
   if [ ! -s "$rundir/rc" ]; then
     echo "vm32: the machine ended without the command's exit code ($rundir)" >&2
-    tail -30 "$rundir/qemu.log" "$rundir/console.log" >&2
+    tail -30 "$rundir/qemu.log" "$rundir/console.log" | tr -d '\033' >&2
     return 125
   fi
   status=$(cat "$rundir/rc")

@@ -7,13 +7,16 @@
 # outlives the machine, except in the directories given with --rw.
 #
 #   scripts/vm32.sh fetch     fetch the kernel package into the cache (set-up does this)
-#   scripts/vm32.sh run [--timeout SEC] [--rw DIR]... [--cwd DIR] -- COMMAND [ARG...]
+#   scripts/vm32.sh run [--timeout SEC] [--rw DIR]... [--ro DIR]... [--cwd DIR] -- COMMAND [ARG...]
 #
 # run boots the machine, runs COMMAND as root in the host's root, prints its
 # output (standard output and error together, after it ended) and exits with
 # its exit code; 124 when the time ran out (the machine is killed), 125 when
 # the machine ended without an exit code. --rw DIR shares DIR writable at the
-# same path (it must exist). Nothing is piped: the machine's console, the
+# same path (it must exist). /tmp is a new, empty tmpfs in the machine (Wine
+# and Xvfb keep their sockets and locks there, and the host's must not be
+# seen): what the command needs from under the host's /tmp must be shared
+# with --ro DIR (read-only) or --rw DIR. Nothing is piped: the machine's console, the
 # command's output and its exit code travel as files in a writable share.
 #
 # The machine has no network device, only loopback. The kernel package
@@ -148,8 +151,8 @@ mount -t devpts devpts $r/dev/pts
 mount -t tmpfs shm $r/dev/shm
 mount -t tmpfs -o mode=1777 tmp $r/tmp
 mount -t tmpfs -o mode=755 run $r/run
-while read -r tag dir; do
-  mkdir -p "$r$dir"; mount $p9 "$tag" "$r$dir" || echo "vm32: cannot mount $dir"
+while read -r tag mode dir; do
+  mkdir -p "$r$dir"; mount $p9,$mode "$tag" "$r$dir" || echo "vm32: cannot mount $dir"
 done </qxrun/shares
 rundir=$(cat /qxrun/dir)
 mkdir -p "$r$rundir"
@@ -186,7 +189,8 @@ run() {
   while [ $# -gt 0 ]; do
     case "$1" in
       --timeout) timeout=$2; shift 2 ;;
-      --rw) shares+=("$(cd "$2" && pwd)"); shift 2 ;;
+      --rw) shares+=("$(cd "$2" && pwd) rw"); shift 2 ;;
+      --ro) shares+=("$(cd "$2" && pwd) ro"); shift 2 ;;
       --cwd) cwd=$2; shift 2 ;;
       --) shift; break ;;
       *) usage ;;
@@ -204,13 +208,17 @@ run() {
   printf '%s\n' "$cwd" >"$rundir/cwd"
   printf '%q ' "$@" >"$rundir/command"
   echo >>"$rundir/command"
-  local args=() i=0 dir
+  # Mounted in path order, so a share inside another one comes after it.
+  local args=() i=0 share dir mode ro
   : >"$rundir/shares"
-  for dir in "${shares[@]}"; do
-    args+=(-virtfs "local,path=$dir,mount_tag=rw$i,security_model=none,multidevs=remap")
-    printf 'rw%d %s\n' "$i" "$dir" >>"$rundir/shares"
+  while IFS= read -r share; do
+    [ -n "$share" ] || continue
+    dir=${share% *} mode=${share##* } ro=
+    [ "$mode" = ro ] && ro=,readonly=on
+    args+=(-virtfs "local,path=$dir,mount_tag=s$i,security_model=none,multidevs=remap$ro")
+    printf 's%d %s %s\n' "$i" "$mode" "$dir" >>"$rundir/shares"
     i=$((i + 1))
-  done
+  done < <(printf '%s\n' "${shares[@]}" | sort)
 
   local a cpu
   a=$(accel)

@@ -19,7 +19,10 @@ source "$(dirname "$0")/../../scripts/lib.sh"
 
 work=${QX_SMOKE32_DIR:-$QX_BUILD/smoke32}
 guest="$QX_ROOT/tests/release/smoke32_guest.py"
-vm() { "$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --rw "$work" -- "$@"; }
+# The machine sees the host's root, except its /tmp: the sources, the
+# release tree and the work directory are shared by name.
+vm=("$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --cwd "$work"
+  --ro "$QX_ROOT" --rw "$work")
 
 mkdir -p "$work"
 exec 8>"$work/lock"
@@ -27,8 +30,7 @@ flock 8
 
 if [ "${1:-}" = --prefix ]; then
   [ "$(cat "$work/prefix.key" 2>/dev/null)" = "$(python3 "$guest" --key)" ] && [ -f "$work/prefix.tar" ] && exit 0
-  exec "$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --rw "$work" -- \
-    python3 "$guest" --work "$work" --prefix-only
+  exec "${vm[@]}" -- python3 "$guest" --work "$work" --prefix-only
 fi
 [ $# -eq 1 ] || { sed -n '8,13s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -57,7 +59,7 @@ cp "$exe" "$run/QXtts.exe"
 sum=$(sha256sum <"$exe" | cut -d' ' -f1)
 
 status=0
-vm python3 "$guest" --work "$work" --exe-dir "$run" \
+"${vm[@]}" --ro "$build" -- python3 "$guest" --work "$work" --exe-dir "$run" \
   --uidriver "$build/tools/uidriver/uidriver.exe" --trustca "$build/tools/trustca/trustca.exe" \
   --ca "$work/testca/ca.der" --cert "$work/testca/hosts.pem" \
   --token-host "$token_host" --token-port "$(port_of QX_TOKEN_HOST 443)" \

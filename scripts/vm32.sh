@@ -152,6 +152,8 @@ mount -t tmpfs shm $r/dev/shm
 mount -t tmpfs -o mode=1777 tmp $r/tmp
 mount -t tmpfs -o mode=755 run $r/run
 while read -r tag mode dir; do
+  # A read-only share does not change while the machine runs: cached like the root.
+  [ "$mode" = ro ] && mode=ro,cache=loose
   mkdir -p "$r$dir"; mount $p9,$mode "$tag" "$r$dir" || echo "vm32: cannot mount $dir"
 done </qxrun/shares
 rundir=$(cat /qxrun/dir)

@@ -38,6 +38,7 @@ API_KEY, SECRET_KEY = "qx-dev-api-key", "qx-dev-secret-key"
 CONTROLS = range(1001, 1019)
 CONTENT, SECRET, API, SAVE, START, FORCE, SPEAKER = 1002, 1006, 1007, 1008, 1010, 1012, 1016
 T0 = time.monotonic()
+WINE_OUT = pathlib.Path("/tmp/wine.out")  # in the work directory once it is known
 
 
 class Failed(Exception):
@@ -59,7 +60,7 @@ def wine_env():
 def wine(*args, timeout=300):
     """Runs a Wine program to its end; output to a file, never a pipe that a
     persistent wineserver's services would hold open."""
-    with open("/tmp/wine.out", "ab") as out:
+    with open(WINE_OUT, "ab") as out:
         return subprocess.run(["wine", *args], env=wine_env(), stdin=subprocess.DEVNULL, stdout=out,
                               stderr=out, timeout=timeout).returncode
 
@@ -273,6 +274,9 @@ def main():
     if args.key:
         print(prefix_key(), end="")
         return 0
+    global WINE_OUT
+    WINE_OUT = pathlib.Path(args.work) / "wine.out"
+    WINE_OUT.unlink(missing_ok=True)
     try:
         ensure_prefix(pathlib.Path(args.work))
         if not args.prefix_only:

@@ -10,13 +10,14 @@
 # release suite. Which install is used is decided by a simulation first, so
 # a failure never leaves the machine half set up.
 #
-#   scripts/setup.sh           install what is missing
-# It also fetches the kernel package that the emulated 32-bit machine boots
-# (scripts/vm32.sh fetch: unpacked into a cache, never installed).
-#
+#   scripts/setup.sh           install what is missing, and fetch the kernel
+#                              package that the emulated 32-bit machine boots
+#                              (scripts/vm32.sh fetch: unpacked into a cache,
+#                              never installed)
 #   scripts/setup.sh --check   only simulate a fresh machine's install of the
 #                              whole set (no download); exit 1 when neither the
-#                              plain install nor the release-suite install resolves
+#                              plain install nor the release-suite install resolves,
+#                              or when the index offers no kernel package
 set -euo pipefail
 
 packages=(

@@ -58,11 +58,10 @@ fetch() {
   cached_kernel >/dev/null && return 0
   local tmp pkg try deb
   tmp=$(mktemp -d "$QX_VM_CACHE/.fetch.XXXXXX")
-  # apt's download user cannot write into a root-only directory; the
-  # package is fetched as root and is checked by apt all the same.
-  chmod 755 "$tmp"
-  for pkg in $(kernel_candidates | awk '!seen[$0]++'); do
-    for try in 1 2 3; do
+  # The preferred package is tried three times, the fallbacks once each.
+  local tries="1 2 3"
+  for pkg in $(kernel_candidates | awk '!seen[$0]++' | head -6); do
+    for try in $tries; do
       if (cd "$tmp" && apt-get -q -o Acquire::Retries=2 download "$pkg" >/dev/null 2>&1); then
         deb=$(ls "$tmp"/*.deb)
         dpkg-deb -x "$deb" "$tmp/root"
@@ -77,9 +76,10 @@ fetch() {
         echo "vm32: kernel $ver in $QX_VM_CACHE" >&2
         return 0
       fi
-      echo "vm32: downloading $pkg failed (try $try of 3)" >&2
+      echo "vm32: downloading $pkg failed (try $try)" >&2
       sleep $((try * 3))
     done
+    tries=1
   done
   rm -rf "$tmp"
   echo "vm32: no kernel package could be downloaded" >&2

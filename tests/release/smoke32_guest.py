@@ -18,6 +18,8 @@ and a wrong key gives the token failure message.
 Exit 0 when every step passed; otherwise each failed step says why.
 """
 import argparse
+import filecmp
+import json
 import os
 import pathlib
 import re
@@ -101,7 +103,6 @@ def link_wine_dlls():
     those files become links to them, so the saved prefix is a fraction of
     that and restores in a few seconds. (Wine's own DLLs are the host's, the
     same in every run of the machine.)"""
-    import filecmp
     saved = 0
     for path in (PREFIX / "drive_c").rglob("*"):
         if path.is_symlink() or not path.is_file():
@@ -133,7 +134,7 @@ class Driver:
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.buffer = b""
 
-    def call(self, *args, timeout=60, ok=True):
+    def call(self, *args, timeout=60):
         self.proc.stdin.write("\t".join(map(str, args)).encode("utf-8") + b"\n")
         self.proc.stdin.flush()
         deadline = time.monotonic() + timeout
@@ -146,9 +147,9 @@ class Driver:
         out = self.buffer[:out_size].decode("utf-8", "replace")
         err = self.buffer[out_size:out_size + err_size].decode("utf-8", "replace")
         self.buffer = self.buffer[out_size + err_size:]
-        if ok and status != 0:
+        if status != 0:
             raise Failed(f"uidriver {' '.join(map(str, args))}: exit {status} {out!r} {err!r}")
-        return out if ok else (status, out)
+        return out
 
     def _fill(self, deadline, args):
         fd = self.proc.stdout.fileno()
@@ -161,7 +162,6 @@ class Driver:
         self.buffer += chunk
 
     def msgbox(self, wait=180):
-        import json
         return json.loads(self.call("msgbox", "--wait", wait, timeout=wait + 30))
 
     def close(self):
@@ -183,7 +183,6 @@ def wait_for(what, condition, seconds):
 
 
 def token_requests(log_file):
-    import json
     if not log_file.exists():
         return 0
     return sum(1 for line in log_file.read_text().splitlines() if line and json.loads(line)["endpoint"] == "token")

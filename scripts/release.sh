@@ -13,9 +13,16 @@
 # the zip are the commit's time. A tree with uncommitted changes still
 # builds, with a warning: its zip belongs to no commit.
 #
+# No zip is made from an exe that did not run: the exe is first run under
+# 32-bit Wine, in the emulated machine of scripts/vm32.sh, by the smoke test
+# tests/release/smoke32.sh, which leaves the sha256 of the exe it ran in
+# QXtts.exe.ran beside it. The zip is made only when that matches the exe;
+# otherwise the smoke test runs here first (a few minutes) and must pass.
+#
 # QX_RELEASE_BUILD (default build/release) is the build tree, made anew on
 # every run unless QX_RELEASE_INCREMENTAL=1; QX_RELEASE_DIST (default dist)
-# receives the zip.
+# receives the zip. QX_RELEASE_STOP=exe stops once the exe is built (the test
+# command runs the smoke test on its own, then this script again).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -57,17 +64,29 @@ done
 cmake -S "$QX_ROOT" -B "$build" \
   -DCMAKE_TOOLCHAIN_FILE="$QX_ROOT/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
-  -DQX_BUILD_TESTS=OFF \
+  -DQX_BUILD_TESTS=OFF -DQX_BUILD_TOOLS=ON \
   -DCMAKE_EXE_LINKER_FLAGS=-s \
   "${cache_args[@]}" >/dev/null
 cmake --build "$build" -j "$QX_JOBS" --target QXtts
+exe="$build/app/QXtts.exe"
+[ "${QX_RELEASE_STOP:-}" != exe ] || exit 0
+
+ran() { [ "$(cat "$exe.ran" 2>/dev/null)" = "$(sha256sum <"$exe" | cut -d' ' -f1)" ]; }
+if ! ran; then
+  echo "release: running the exe in the emulated 32-bit machine (tests/release/smoke32.sh)" >&2
+  "$QX_ROOT/tests/release/smoke32.sh" "$build" || true
+  if ! ran; then
+    echo "release: the exe did not pass its smoke test; no zip made" >&2
+    exit 1
+  fi
+fi
 
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache_value CMAKE_PROJECT_VERSION)
 
 mkdir -p "$dist"
 zip="$dist/QXtts-$version-win32.zip"
-python3 "$QX_ROOT/scripts/release_zip.py" --epoch "$epoch" --exe "$build/app/QXtts.exe" \
+python3 "$QX_ROOT/scripts/release_zip.py" --epoch "$epoch" --exe "$exe" \
   --guide "$QX_ROOT/resources/user-guide.txt" --out "$zip"
 
 echo "release: $zip"

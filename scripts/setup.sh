@@ -10,10 +10,14 @@
 # release suite. Which install is used is decided by a simulation first, so
 # a failure never leaves the machine half set up.
 #
-#   scripts/setup.sh           install what is missing
+#   scripts/setup.sh           install what is missing, and fetch the kernel
+#                              package that the emulated 32-bit machine boots
+#                              (scripts/vm32.sh fetch: unpacked into a cache,
+#                              never installed)
 #   scripts/setup.sh --check   only simulate a fresh machine's install of the
 #                              whole set (no download); exit 1 when neither the
-#                              plain install nor the release-suite install resolves
+#                              plain install nor the release-suite install resolves,
+#                              or when the index offers no kernel package
 set -euo pipefail
 
 packages=(
@@ -31,6 +35,7 @@ packages=(
   locales                               # host locales for Wine's code pages
   zip                                   # the release archive
   e2fsprogs                             # chattr, for the unwritable-directory test
+  qemu-system-x86 busybox-static        # the emulated machine that runs the 32-bit exe (scripts/vm32.sh)
 )
 
 # Host locales Wine runs in: zh_CN (code page 936), en_US (1252). Without
@@ -83,6 +88,12 @@ if [ "${1:-}" = --check ]; then
     apt-get -s -q "${fresh[@]}" -t "$(release_suite)" install --no-install-recommends "${packages[@]}" 2>&1 | tail -20 >&2
     exit 1
   fi
+  # The emulated 32-bit machine boots a kernel package that is fetched, not
+  # installed: the index must offer one.
+  if ! apt-cache pkgnames linux-image- | grep -E '^linux-image-[0-9.]+-[0-9]+-amd64$' >/dev/null; then
+    echo "setup check: the package index offers no linux-image-*-amd64 for the emulated 32-bit machine" >&2
+    exit 1
+  fi
   exit 0
 fi
 
@@ -123,3 +134,5 @@ for l in "${missing_locales[@]}"; do
   echo "setup: generating the locale $l" >&2
   $SUDO localedef -i "${l%%.*}" -f UTF-8 "$l"
 done
+
+"$(dirname "$0")/vm32.sh" fetch

@@ -26,9 +26,9 @@ vm=("$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --cwd 
 
 mkdir -p "$work"
 exec 8>"$work/lock"
-flock 8
 
 if [ "${1:-}" = --prefix ]; then
+  flock 8
   [ "$(cat "$work/prefix.key" 2>/dev/null)" = "$(python3 "$guest" --key)" ] && [ -f "$work/prefix.tar" ] && exit 0
   exec "${vm[@]}" -- python3 "$guest" --work "$work" --prefix-only
 fi
@@ -38,9 +38,11 @@ exe="$build/app/QXtts.exe"
 stamp="$exe.ran"
 rm -f "$stamp"
 
-# The driver and the CA tool, built for the exe's architecture in its tree.
-cmake --build "$build" -j "$QX_JOBS" --target uidriver trustca >"$work/tools-build.log" 2>&1 ||
-  { cat "$work/tools-build.log" >&2; exit 1; }
+# The driver and the CA tool, built for the exe's architecture in its tree,
+# while a prefix that is still being made holds the lock.
+cmake --build "$build" -j "$QX_JOBS" --target uidriver trustca >"$build/smoke32-tools.log" 2>&1 ||
+  { cat "$build/smoke32-tools.log" >&2; exit 1; }
+flock 8
 
 # host[:port] built into the exe; the scheme's port when none is given.
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }

@@ -27,10 +27,26 @@ vm=("$QX_ROOT/scripts/vm32.sh" run --timeout "${QX_SMOKE32_TIMEOUT:-600}" --cwd 
 mkdir -p "$work"
 exec 8>"$work/lock"
 
+# A prefix once made is also kept for the whole machine, beside the kernel
+# (QX_VM_CACHE), under the same key: another tree, a fresh clone among them,
+# restores it instead of spending a minute or more of emulated CPU on it.
+# It is only ever read back into a tree: the machine works on its own copy.
+key=$(python3 "$guest" --key)
+cache="${QX_VM_CACHE:-/var/cache/qxtts-vm32}/smoke32-prefix"
+current() { [ "$(cat "$1/prefix.key" 2>/dev/null)" = "$key" ] && [ -f "$1/prefix.tar" ]; }
+copy_prefix() {
+  mkdir -p "$2" && cp "$1/prefix.tar" "$2/prefix.tar.$$" && mv "$2/prefix.tar.$$" "$2/prefix.tar" &&
+    printf '%s' "$key" >"$2/prefix.key"
+}
+prefix_from_cache() { current "$work" || ! current "$cache" || copy_prefix "$cache" "$work" || true; }
+prefix_to_cache() { ! current "$work" || current "$cache" || copy_prefix "$work" "$cache" || true; }
+
 if [ "${1:-}" = --prefix ]; then
   flock 8
-  [ "$(cat "$work/prefix.key" 2>/dev/null)" = "$(python3 "$guest" --key)" ] && [ -f "$work/prefix.tar" ] && exit 0
-  exec "${vm[@]}" -- python3 "$guest" --work "$work" --prefix-only
+  prefix_from_cache
+  current "$work" || "${vm[@]}" -- python3 "$guest" --work "$work" --prefix-only
+  prefix_to_cache
+  exit 0
 fi
 [ $# -eq 1 ] || { sed -n '8,13s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -43,6 +59,7 @@ rm -f "$stamp"
 cmake --build "$build" -j "$QX_JOBS" --target uidriver trustca >"$build/smoke32-tools.log" 2>&1 ||
   { cat "$build/smoke32-tools.log" >&2; exit 1; }
 flock 8
+prefix_from_cache
 
 # host[:port] built into the exe; the scheme's port when none is given.
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
@@ -67,6 +84,7 @@ status=0
   --token-host "$token_host" --token-port "$(port_of QX_TOKEN_HOST 443)" \
   --synth-host "$synth_host" --synth-port "$(port_of QX_SYNTHESIS_HOST 80)" \
   --doc-host "$doc_host" || status=$?
+prefix_to_cache
 if ((status != 0)); then
   echo "smoke32: FAILED (exit $status); the program's output: $work/app.out, the emulator's: $work/emulator.out" >&2
   exit 1

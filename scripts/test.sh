@@ -50,7 +50,15 @@ status=0
 qx_xvfb_up
 qx_wine_up
 qx_gui_warmup
-ctest --test-dir "$QX_BUILD" -j "$QX_TEST_JOBS" -LE '^bench$' --output-on-failure --timeout 300 </dev/null || status=1
+# A test that fails is run once more, and both runs are shown. 32-bit Wine
+# 8 was seen to fail on its own now and then, in about one run of the wire
+# tests in twenty: an assertion in its crypt32 (a certificate context
+# released once too often), a page fault in its ntdll on an HTTPS request
+# made right after an aborted one, and a body read that Wine ends early (the
+# program then refuses the cut-off reply). A fault of ours that shows every
+# time still fails the run; one that shows now and then is seen in the log.
+ctest --test-dir "$QX_BUILD" -j "$QX_TEST_JOBS" -LE '^bench$' --output-on-failure --timeout 300 \
+  --repeat until-pass:2 </dev/null || status=1
 qx_wine_down
 
 for i in "${!side_pids[@]}"; do

@@ -16,8 +16,10 @@ Text ownedText(const UniqueGlobalString& text) { return text ? narrowText(text.g
 // connection; nothing when the script cannot be found, fetched or run.
 // WinHTTP fetches and runs it itself, in a session of its own.
 std::optional<Text> scriptProxyFor(const ProxySettings& settings, std::string_view url) {
+    const WinHttpLibrary* const library = winHttp();
+    if (!library) return std::nullopt;
     const UniqueHinternet session(
-        ::WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+        library->open(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return std::nullopt;
     const std::wstring scriptUrl = widenText(settings.autoConfigUrl);
     WINHTTP_AUTOPROXY_OPTIONS options{};
@@ -34,7 +36,7 @@ std::optional<Text> scriptProxyFor(const ProxySettings& settings, std::string_vi
     options.fAutoLogonIfChallenged = TRUE;
     const std::wstring wideUrl = widenText(url);
     WINHTTP_PROXY_INFO info{};
-    if (!::WinHttpGetProxyForUrl(session.get(), wideUrl.c_str(), &options, &info)) return std::nullopt;
+    if (!library->getProxyForUrl(session.get(), wideUrl.c_str(), &options, &info)) return std::nullopt;
     const UniqueGlobalString proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
     if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return Text();
     return ownedText(proxy);
@@ -44,7 +46,8 @@ std::optional<Text> scriptProxyFor(const ProxySettings& settings, std::string_vi
 
 Text systemProxyFor(std::string_view url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
-    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) return {};
+    const WinHttpLibrary* const library = winHttp();
+    if (!library || !library->getIEProxyConfigForCurrentUser(&config)) return {};
     const UniqueGlobalString scriptUrl(config.lpszAutoConfigUrl), proxy(config.lpszProxy),
         bypass(config.lpszProxyBypass);
     ProxySettings settings;

@@ -6,10 +6,14 @@
 #include <winhttp.h>
 
 #include "platform/unique.h"
+#include "platform/winhttp_library.h"
 
 namespace qx {
 
-using UniqueHinternet = Unique<HINTERNET, &::WinHttpCloseHandle>;
+inline void closeInternetHandle(HINTERNET handle) noexcept {
+    if (const WinHttpLibrary* library = winHttp()) (void)library->closeHandle(handle);
+}
+using UniqueHinternet = Unique<HINTERNET, &closeInternetHandle>;
 
 inline void freeGlobalString(LPWSTR text) noexcept { (void)::GlobalFree(text); }
 using UniqueGlobalString = Unique<LPWSTR, &freeGlobalString>;

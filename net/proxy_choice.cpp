@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "text/text_rules.h"
+
 namespace qx {
 namespace {
 
@@ -12,19 +14,11 @@ struct UrlParts {
     Text port;    // the scheme's default when the URL names none
 };
 
-char lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-Text lowered(std::string_view text) {
-    Text out(text);
-    for (char& c : out) c = lower(c);
-    return out;
-}
-
 UrlParts urlParts(std::string_view url) {
     UrlParts parts;
     const std::size_t colon = url.find("://");
     if (colon == std::string_view::npos) return parts;
-    parts.scheme = lowered(url.substr(0, colon));
+    parts.scheme = asciiLowered(url.substr(0, colon));
     std::string_view authority = url.substr(colon + 3);
     authority = authority.substr(0, authority.find_first_of("/?#"));
     const std::size_t at = authority.rfind('@');
@@ -32,13 +26,13 @@ UrlParts urlParts(std::string_view url) {
     std::size_t portStart = std::string_view::npos;
     if (!authority.empty() && authority.front() == '[') {
         const std::size_t close = authority.find(']');
-        parts.host = lowered(authority.substr(1, close == std::string_view::npos ? close : close - 1));
+        parts.host = asciiLowered(authority.substr(1, close == std::string_view::npos ? close : close - 1));
         if (close != std::string_view::npos && close + 1 < authority.size() && authority[close + 1] == ':') {
             portStart = close + 2;
         }
     } else {
         const std::size_t c = authority.find(':');
-        parts.host = lowered(authority.substr(0, c));
+        parts.host = asciiLowered(authority.substr(0, c));
         if (c != std::string_view::npos) portStart = c + 1;
     }
     if (portStart != std::string_view::npos) parts.port = Text(authority.substr(portStart));
@@ -82,7 +76,7 @@ bool globMatch(std::string_view pattern, std::string_view text) {
 }
 
 bool entryMatches(std::string_view rawEntry, const UrlParts& url) {
-    const Text entry = lowered(rawEntry);
+    const Text entry = asciiLowered(rawEntry);
     if (entry == "<local>") return url.host.find_first_of(".:") == Text::npos;
     std::string_view rest = entry;
     const std::size_t scheme = rest.find("://");
@@ -126,7 +120,7 @@ Text fixedProxyFor(const ProxySettings& settings, std::string_view url) {
         const std::size_t equals = entry.find('=');
         if (equals == std::string_view::npos) {
             if (chosen.empty()) chosen = Text(entry);
-        } else if (lowered(entry.substr(0, equals)) == parts.scheme && equals + 1 < entry.size()) {
+        } else if (asciiLowered(entry.substr(0, equals)) == parts.scheme && equals + 1 < entry.size()) {
             chosen = Text(entry.substr(equals + 1));
             break;
         }

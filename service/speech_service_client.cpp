@@ -19,18 +19,10 @@ constexpr int kTimeoutSeconds = 30;
 constexpr int kPost = 1;
 constexpr std::int32_t kStatusOk = 200;
 
-Text lowered(std::string_view text) {
-    Text out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
 // The value of the reply's Content-Type line, or empty when it has none.
 Text contentType(std::string_view responseHeaders) {
     for (const Text& line : splitText(responseHeaders, "\r\n")) {
-        if (lowered(headerName(line)) == "content-type") return headerValue(line);
+        if (asciiLowered(headerName(line)) == "content-type") return headerValue(line);
     }
     return {};
 }
@@ -39,7 +31,7 @@ Text contentType(std::string_view responseHeaders) {
 // JSON or XML (also as a "+json" or "+xml" suffix). A captive portal's login
 // page, a proxy's block page or an error document is one.
 bool namesText(std::string_view contentType) {
-    Text type = lowered(contentType.substr(0, contentType.find(';')));
+    Text type = asciiLowered(contentType.substr(0, contentType.find(';')));
     type = trimSpaces(type);
     auto endsWith = [&type](std::string_view tail) {
         return type.size() >= tail.size() && type.compare(type.size() - tail.size(), tail.size(), tail) == 0;

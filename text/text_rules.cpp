@@ -9,10 +9,6 @@ constexpr std::size_t kNone = std::string_view::npos;
     return static_cast<unsigned char>(text[i]);
 }
 
-[[nodiscard]] unsigned foldAscii(unsigned c) noexcept {
-    return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c;
-}
-
 // Whether what occurs at text[i], where i is the start of a character.
 // The characters are those of the text: a trail byte is compared exactly
 // even when ignoring case, and a match that would end inside a character is
@@ -24,11 +20,11 @@ constexpr std::size_t kNone = std::string_view::npos;
         const std::size_t len = charLength(text, i + k);
         if (len == 0 || k + len > what.size()) return false;
         if (len == 1) {
-            unsigned a = byteAt(text, i + k);
-            unsigned b = byteAt(what, k);
+            char a = text[i + k];
+            char b = what[k];
             if (ignoreCase) {
-                a = foldAscii(a);
-                b = foldAscii(b);
+                a = asciiLower(a);
+                b = asciiLower(b);
             }
             if (a != b) return false;
         } else if (text[i + k] != what[k] || text[i + k + 1] != what[k + 1]) {
@@ -105,6 +101,12 @@ Text replaceText(std::string_view text, std::string_view what, std::string_view 
     }
     result.append(text.substr(begin));
     return result;
+}
+
+Text asciiLowered(std::string_view text) {
+    Text out(text);
+    for (char& c : out) c = asciiLower(c);
+    return out;
 }
 
 Text trimSpaces(std::string_view text) {

@@ -58,6 +58,14 @@ namespace qx {
 [[nodiscard]] Text replaceText(std::string_view text, std::string_view what,
                                std::string_view with, bool ignoreCase = false);
 
+// ASCII letters folded to lower case, every other byte kept: for protocol
+// text (schemes, host names, header names, media types), which is ASCII.
+// Not for user text, whose trail bytes can be ASCII letters.
+[[nodiscard]] constexpr char asciiLower(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+[[nodiscard]] Text asciiLowered(std::string_view text);
+
 // Spaces (0x20) and full-width spaces (0xA1 0xA1) removed at both ends.
 [[nodiscard]] Text trimSpaces(std::string_view text);
 

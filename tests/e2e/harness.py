@@ -12,14 +12,16 @@ hosts come from that tree's CMake cache.
 import contextlib
 import json
 import os
-import select
 import shutil
 import subprocess
-import time
+import sys
 import urllib.request
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools" / "uidriver"))
+from client import DriverError, DriverSession, wait_for  # noqa: E402,F401  (wait_for: for the tests)
+
 BUILD = Path(os.environ.get("QX_BUILD", ROOT / "build" / "win")).resolve()
 WINE_RUN = BUILD / "wine-run.sh"
 APP_EXE = BUILD / "app" / "QXtts.exe"
@@ -70,10 +72,6 @@ def emulator_requests(endpoint):
     """The requests the emulator logged for an endpoint ("token", "synth", "doc")."""
     with urllib.request.urlopen("%s/requests?endpoint=%s" % (EMULATOR_CONTROL, endpoint), timeout=10) as reply:
         return json.loads(reply.read())
-
-
-class DriverError(AssertionError):
-    pass
 
 
 def windows_path(path):
@@ -137,52 +135,6 @@ def screenshot(name):
     subprocess.run(["import", "-window", "root", str(path)], check=True, timeout=60,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return path
-
-
-class DriverSession:
-    """One uidriver process that takes all the commands of one App through a
-    pipe: starting a Wine process for each command costs a few hundred
-    milliseconds. Only the answers are read, never up to the end of the
-    output, so a Wine process that inherits the pipe cannot hold a test."""
-
-    def __init__(self, env):
-        self.proc = subprocess.Popen([str(WINE_RUN), str(UIDRIVER), "session"], env=env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.buffer = b""
-
-    def call(self, args, timeout):
-        """(exit code, stdout, stderr) of one command."""
-        self.proc.stdin.write("\t".join(args).encode("utf-8") + b"\n")
-        self.proc.stdin.flush()
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            self._fill(deadline)
-        header, _, self.buffer = self.buffer.partition(b"\n")
-        status, out_size, err_size = map(int, header.split())
-        while len(self.buffer) < out_size + err_size:
-            self._fill(deadline)
-        out, err = self.buffer[:out_size], self.buffer[out_size:out_size + err_size]
-        self.buffer = self.buffer[out_size + err_size:]
-        return status, out, err
-
-    def _fill(self, deadline):
-        fd = self.proc.stdout.fileno()
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([fd], [], [], left)[0]:
-            raise DriverError("uidriver session: no answer in time")
-        chunk = os.read(fd, 65536)
-        if not chunk:
-            raise DriverError("uidriver session: ended")
-        self.buffer += chunk
-
-    def close(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=10)
-        except (OSError, subprocess.TimeoutExpired):
-            self.proc.kill()
-            self.proc.wait(timeout=10)
-        self.proc.stdout.close()
 
 
 class App:
@@ -261,7 +213,7 @@ class App:
 
     def driver(self, *args, check=True, timeout=60):
         if self.session is None:
-            self.session = DriverSession(self.env())
+            self.session = DriverSession([str(WINE_RUN)], UIDRIVER, self.env())
         status, stdout, stderr = self.session.call(["--exe", windows_path(self.exe), *map(driver_argument, args)],
                                                    timeout)
         if check and status != 0:
@@ -333,11 +285,3 @@ class App:
     def screenshot(self, name=None):
         return screenshot(name or self.name)
 
-
-def wait_for(predicate, timeout=10.0, interval=0.1):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value or time.monotonic() >= deadline:
-            return value
-        time.sleep(interval)

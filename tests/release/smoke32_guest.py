@@ -23,13 +23,15 @@ import json
 import os
 import pathlib
 import re
-import select
 import shutil
 import subprocess
 import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools" / "uidriver"))
+from client import DriverError, DriverSession, wait_for  # noqa: E402  (after the path)
+
 EMULATOR = ROOT / "tools" / "speech_emulator" / "emulator.py"
 # Changing what goes into the saved prefix changes this, so a saved one is
 # made anew.
@@ -126,60 +128,33 @@ def unix_path(path):
 
 
 class Driver:
-    """uidriver's session mode: one Wine process for all commands. Only the
-    answers are read, never to the end of the output."""
+    """The UI driver's session, its failures as this test's."""
 
     def __init__(self, uidriver):
-        self.proc = subprocess.Popen(["wine", str(uidriver), "session"], env=wine_env(), stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.buffer = b""
+        self.session = DriverSession(["wine"], uidriver, wine_env())
 
     def call(self, *args, timeout=60):
-        self.proc.stdin.write("\t".join(map(str, args)).encode("utf-8") + b"\n")
-        self.proc.stdin.flush()
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self.buffer:
-            self._fill(deadline, args)
-        header, _, self.buffer = self.buffer.partition(b"\n")
-        status, out_size, err_size = map(int, header.split())
-        while len(self.buffer) < out_size + err_size:
-            self._fill(deadline, args)
-        out = self.buffer[:out_size].decode("utf-8", "replace")
-        err = self.buffer[out_size:out_size + err_size].decode("utf-8", "replace")
-        self.buffer = self.buffer[out_size + err_size:]
+        try:
+            status, out, err = self.session.call(args, timeout)
+        except DriverError as error:
+            raise Failed(str(error)) from None
+        out, err = out.decode("utf-8", "replace"), err.decode("utf-8", "replace")
         if status != 0:
             raise Failed(f"uidriver {' '.join(map(str, args))}: exit {status} {out!r} {err!r}")
         return out
-
-    def _fill(self, deadline, args):
-        fd = self.proc.stdout.fileno()
-        left = deadline - time.monotonic()
-        if left <= 0 or not select.select([fd], [], [], left)[0]:
-            raise Failed(f"uidriver {' '.join(map(str, args))}: no answer in time")
-        chunk = os.read(fd, 65536)
-        if not chunk:
-            raise Failed("uidriver session ended")
-        self.buffer += chunk
 
     def msgbox(self, wait=180):
         return json.loads(self.call("msgbox", "--wait", wait, timeout=wait + 30))
 
     def close(self):
-        try:
-            self.proc.stdin.close()
-            self.proc.wait(timeout=20)
-        except (OSError, subprocess.TimeoutExpired):
-            self.proc.kill()
+        self.session.close()
 
 
-def wait_for(what, condition, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise Failed(f"{what}: not within {seconds} s")
+def wait_until(what, condition, seconds):
+    value = wait_for(condition, timeout=seconds, interval=0.2)
+    if not value:
+        raise Failed(f"{what}: not within {seconds} s")
+    return value
 
 
 def token_requests(log_file):
@@ -222,7 +197,7 @@ def smoke(args):
     if wine(args.trustca, windows_path(args.ca)) != 0:
         raise Failed("trustca could not add the test CA to the prefix's ROOT store")
     log("test CA trusted")
-    wait_for("the emulator", lambda: b"READY" in (work / "emulator.out").read_bytes(), 120)
+    wait_until("the emulator", lambda: b"READY" in (work / "emulator.out").read_bytes(), 120)
     log("emulator ready")
 
     app_out = open(work / "app.out", "wb")
@@ -239,7 +214,7 @@ def smoke(args):
         driver.call("text", API, API_KEY)
         driver.call("text", SECRET, SECRET_KEY)
         driver.call("click", SAVE)
-        values = wait_for("the INI after Save", lambda: ini_values(ini).get("SK") and ini_values(ini), 20)
+        values = wait_until("the INI after Save", lambda: ini_values(ini).get("SK") and ini_values(ini), 20)
         expect("Save: the INI's keys", (values.get("AK"), values.get("SK")), (API_KEY, SECRET_KEY))
 
         driver.call("text", CONTENT, "hex:" + "你好".encode("utf-8").hex())

@@ -44,6 +44,7 @@ struct HttpOptions {
     // (as an HRESULT) when no response headers came in time,
     // ERROR_WINHTTP_INVALID_SERVER_RESPONSE for a body shorter than its
     // Content-Length, E_ABORT for a reply abandoned as too long.
+    // HttpRequestVia reads it to decide whether the next proxy may be tried.
     HRESULT* error = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 
+#include "net/proxy_choice.h"
 #include "platform/automation_object.h"
 #include "text/text.h"
 
@@ -26,11 +27,11 @@ struct HttpOptions {
     std::int32_t* status = nullptr;      // out: 0 when no response arrived
     bool noRedirect = false;
     Bytes bodyBytes;                     // when non-empty, sent instead of body
-    Text proxy;
+    Text proxy;                          // "host:port"; empty: the object's default
     int timeoutSeconds = 0;              // -1: the object's own; below 1: 15 s
     Text proxyUser;
     Text proxyPassword;
-    std::optional<std::int32_t> proxyCredentialFlag;  // omitted: 1
+    std::optional<std::int32_t> proxyCredentialFlag;  // omitted: 1, the proxy
     const AutomationObject* sharedRequest = nullptr;  // the caller's object, instead of a new one
     // Certificate errors are never ignored unless a caller asks for it here.
     bool ignoreCertificateErrors = false;
@@ -43,6 +44,7 @@ struct HttpOptions {
     // (as an HRESULT) when no response headers came in time,
     // ERROR_WINHTTP_INVALID_SERVER_RESPONSE for a body shorter than its
     // Content-Length, E_ABORT for a reply abandoned as too long.
+    // HttpRequestVia reads it to decide whether the next proxy may be tried.
     HRESULT* error = nullptr;
 };
 
@@ -59,5 +61,15 @@ struct HttpOptions {
 // seconds from the moment the request is sent, and a body that stalls is
 // ended by Wine's own fixed 30-second timeout per read.
 [[nodiscard]] Bytes HttpRequest(std::string_view url, const HttpOptions& options = {});
+
+// The request through each way of routes in turn (a proxy, or empty for a
+// direct connection), each time with options.proxy set to it, as a browser
+// fails over along a proxy list. The next way is tried only when the one
+// before could not be reached at all (options.error: its name did not
+// resolve, or it refused the connection), so that no byte of the request has
+// gone out: a POST is never sent twice. A timeout, any reply, or any other
+// failure ends the attempts. Each attempt has the full per-phase timeouts.
+// Empty routes mean a direct connection.
+[[nodiscard]] Bytes HttpRequestVia(const ProxyRoutes& routes, std::string_view url, HttpOptions options);
 
 }  // namespace qx

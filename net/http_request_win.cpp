@@ -255,17 +255,22 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
         waitSeconds = seconds;
     }
 
-    if (!options.proxy.empty()) {
-        (void)request.call("SetProxy", {kProxySettingNamedProxy, options.proxy});
-        if (!options.proxyUser.empty()) {
-            const std::int32_t flag = options.proxyCredentialFlag.value_or(kDefaultProxyCredentialFlag);
-            (void)request.call("SetProxyCredentials", {options.proxyUser, options.proxyPassword, flag});
-        }
-    }
+    if (!options.proxy.empty()) (void)request.call("SetProxy", {kProxySettingNamedProxy, options.proxy});
 
     // Opened asynchronously, so that the wait can look at the response's
     // progress (awaitResponse); the caller still sees one blocking call.
     (void)request.call("Open", {verb, url, true});
+
+    // The object's credential member is SetCredentials(user, password,
+    // flags), flags 1 (HTTPREQUEST_SETCREDENTIALS_FOR_PROXY) for the proxy
+    // (include/httprequest.idl in Wine). It refuses the call before Open:
+    // documented for IWinHttpRequest::SetCredentials, and recorded from
+    // Windows in Wine's test_IWinHttpRequest (dlls/winhttp/tests/winhttp.c:
+    // ERROR_WINHTTP_CANNOT_CALL_BEFORE_OPEN).
+    if (!options.proxy.empty() && !options.proxyUser.empty()) {
+        const std::int32_t flag = options.proxyCredentialFlag.value_or(kDefaultProxyCredentialFlag);
+        (void)request.call("SetCredentials", {options.proxyUser, options.proxyPassword, flag});
+    }
 
     if (options.noRedirect) (void)request.put("Option", {kOptionEnableRedirects}, std::int32_t{0});
     // Certificates are checked unless the caller asks otherwise: switching

@@ -1,6 +1,8 @@
 #include "net/proxy_choice.h"
 
 #include <cstddef>
+#include <iterator>
+#include <utility>
 #include <vector>
 
 #include "text/text_rules.h"
@@ -112,21 +114,57 @@ bool bypassed(std::string_view bypassList, std::string_view url) {
     return false;
 }
 
-Text fixedProxyFor(const ProxySettings& settings, std::string_view url) {
+ProxyRoutes fixedProxiesFor(const ProxySettings& settings, std::string_view url) {
     const UrlParts parts = urlParts(url);
-    // The first proxy for every scheme, unless an entry names the URL's scheme.
-    Text chosen;
+    ProxyRoutes forScheme, forAll;
     for (const std::string_view entry : entries(settings.proxy)) {
         const std::size_t equals = entry.find('=');
         if (equals == std::string_view::npos) {
-            if (chosen.empty()) chosen = Text(entry);
+            forAll.emplace_back(entry);
         } else if (asciiLowered(entry.substr(0, equals)) == parts.scheme && equals + 1 < entry.size()) {
-            chosen = Text(entry.substr(equals + 1));
-            break;
+            forScheme.emplace_back(entry.substr(equals + 1));
         }
     }
-    if (chosen.empty() || bypassed(settings.bypass, url)) return {};
+    ProxyRoutes chosen = forScheme.empty() ? std::move(forAll) : std::move(forScheme);
+    if (chosen.empty() || bypassed(settings.bypass, url)) return {Text()};
     return chosen;
+}
+
+ProxyRoutes scriptProxies(std::string_view answer) {
+    ProxyRoutes routes;
+    bool skipNext = false;
+    for (const std::string_view entry : entries(answer)) {
+        const Text word = asciiLowered(entry);
+        if (skipNext) {
+            skipNext = false;
+        } else if (word == "direct") {
+            routes.emplace_back();
+        } else if (word.rfind("socks", 0) == 0) {
+            skipNext = word == "socks" || word == "socks4" || word == "socks5";
+        } else if (word != "proxy" && word != "http" && word != "https") {
+            routes.emplace_back(entry);
+        }
+    }
+    if (routes.empty()) routes.emplace_back();
+    return routes;
+}
+
+std::optional<ScriptAnswer> ScriptAnswerCache::find(const ProxySettings& settings, std::string_view url,
+                                                    Clock::time_point now) const {
+    const auto found = entries_.find(Key(settings.autoDetect, settings.autoConfigUrl, Text(url)));
+    if (found == entries_.end() || now - found->second.kept >= kLifetime) return std::nullopt;
+    return found->second.answer;
+}
+
+void ScriptAnswerCache::keep(const ProxySettings& settings, std::string_view url, ScriptAnswer answer,
+                             Clock::time_point now) {
+    if (entries_.size() >= kMostEntries) {
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            it = now - it->second.kept >= kLifetime ? entries_.erase(it) : std::next(it);
+        }
+        if (entries_.size() >= kMostEntries) entries_.clear();
+    }
+    entries_[Key(settings.autoDetect, settings.autoConfigUrl, Text(url))] = Entry{std::move(answer), now};
 }
 
 }  // namespace qx

@@ -1,15 +1,26 @@
 #pragma once
 // The choice of a proxy from the user's Internet settings, as pure text:
-// which fixed proxy serves a URL and whether its host is on the bypass list.
-// Platform-free: it builds on the host too. Asking the system for the
-// settings, and running an automatic configuration script, is
+// which fixed proxies serve a URL, whether its host is on the bypass list,
+// what a configuration script's answer lists, and how long such an answer
+// is kept. Platform-free: it builds on the host too. Asking the system for
+// the settings, and running an automatic configuration script, is
 // net/system_proxy_win.cpp.
 
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <optional>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "text/text.h"
 
 namespace qx {
+
+// The ways to a server, to be tried in this order: a proxy ("host:port"),
+// or an empty text for a direct connection. Never empty.
+using ProxyRoutes = std::vector<Text>;
 
 // The proxy part of the current user's Internet settings.
 struct ProxySettings {
@@ -22,9 +33,54 @@ struct ProxySettings {
 // Whether a configuration script decides (found by detection or at its URL).
 [[nodiscard]] bool usesScript(const ProxySettings& settings);
 
-// The fixed proxy for url: empty (a direct connection) when there is none,
-// none for the URL's scheme, or the URL's host is on the bypass list.
-[[nodiscard]] Text fixedProxyFor(const ProxySettings& settings, std::string_view url);
+// The fixed proxies for url, in their order: those named for the URL's
+// scheme ("https=a:1;https=b:2"), else those named for every scheme; a
+// direct connection alone when there are none or the URL's host is on the
+// bypass list.
+[[nodiscard]] ProxyRoutes fixedProxiesFor(const ProxySettings& settings, std::string_view url);
+
+// The proxy list of a configuration script's answer, as the system hands it
+// over: entries separated by ';' or white space, "DIRECT" for a direct
+// connection where the list has it. The script's own keywords ("PROXY",
+// "HTTP", "HTTPS") are dropped where they were kept, and SOCKS entries are
+// skipped: the request object cannot speak to a SOCKS proxy. A direct
+// connection alone when nothing usable is left.
+[[nodiscard]] ProxyRoutes scriptProxies(std::string_view answer);
+
+// What looking for and running the configuration script gave for a URL.
+struct ScriptAnswer {
+    bool found = false;  // false: no script found, fetched or run
+    ProxyRoutes routes;  // when found
+};
+
+// Script answers kept for a while, so that a search for the script (slow on
+// a network without one) is not made again at every request. An answer is
+// kept for the URL together with the settings that led to it: a change of
+// automatic detection or of the script's URL misses. Not thread-safe.
+class ScriptAnswerCache {
+public:
+    using Clock = std::chrono::steady_clock;
+    // A laptop that moves to another network (undocked, taken home) should
+    // look again soon; moving takes minutes, a series of Starts on one
+    // network seconds apart each. A failed search is kept as long: on a
+    // network without a script it is exactly what costs seconds.
+    static constexpr std::chrono::minutes kLifetime{5};
+    // The program asks for two URLs; more keys than this only come from a
+    // change of settings, and the stale entries then go.
+    static constexpr std::size_t kMostEntries = 16;
+
+    [[nodiscard]] std::optional<ScriptAnswer> find(const ProxySettings& settings, std::string_view url,
+                                                   Clock::time_point now) const;
+    void keep(const ProxySettings& settings, std::string_view url, ScriptAnswer answer, Clock::time_point now);
+
+private:
+    using Key = std::tuple<bool, Text, Text>;  // detect, script URL, URL
+    struct Entry {
+        ScriptAnswer answer;
+        Clock::time_point kept;
+    };
+    std::map<Key, Entry> entries_;
+};
 
 // Whether the URL's host is on the bypass list: entries separated by ';',
 // ',' or white space, each a host name or address with '*' standing for any

@@ -1,17 +1,23 @@
 #pragma once
-// The proxy that the current user's Internet settings name for a URL.
+// The proxies that the current user's Internet settings name for a URL.
 
 #include <string_view>
 
-#include "text/text.h"
+#include "net/proxy_choice.h"
 
 namespace qx {
 
-// "host:port" (or a list of them, as the system gives it), or empty for a
-// direct connection: no proxy set, the host bypassed, or the settings
+// The ways to the URL's server in the order to try them (ProxyRoutes: a
+// proxy "host:port", or empty for a direct connection); a direct connection
+// alone when no proxy is set, the host is bypassed, or the settings are
 // unreadable. An automatic configuration script (at its URL, or found by
-// detection) decides where one is set; when it cannot be fetched or run,
-// the fixed proxy counts, if one is set.
-[[nodiscard]] Text systemProxyFor(std::string_view url);
+// detection) decides where one is set; when it cannot be found, fetched or
+// run, the fixed proxies count, if any are set.
+//
+// The settings are read at every call, so a change in Internet Options
+// applies to the next request. The script's answer is kept for a while
+// (ScriptAnswerCache), in one WinHTTP session for the whole process that
+// also keeps the script itself. Safe to call from several threads.
+[[nodiscard]] ProxyRoutes systemProxiesFor(std::string_view url);
 
 }  // namespace qx

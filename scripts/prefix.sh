@@ -36,7 +36,8 @@ fi
 # The program asks for the user's proxy settings before every request. With
 # no Internet settings stored, Wine answers "detect automatically", and the
 # program would look for a configuration script on the network (DHCP, DNS
-# queries for "wpad") each time. The prefix says "direct connection" in the
+# queries for "wpad"): at the first request, and again whenever its kept
+# answer is five minutes old, so tests would pay for it now and then. The prefix says "direct connection" in the
 # value that WinHTTP reads (Wine 8 reads this value only, none of ProxyEnable,
 # ProxyServer, ProxyOverride, AutoConfigURL): version, counter, flags 1
 # (direct), three empty strings (proxy, bypass list, script URL), then zeros.

@@ -115,8 +115,7 @@ Text SpeechServiceClient::requestToken(std::string_view secretKey, std::string_v
     options.headers = &headers;
     options.timeoutSeconds = kTimeoutSeconds;
     options.maxBodyBytes = kMaximumTokenReplyBytes;  // a longer reply comes back empty
-    options.proxy = systemProxyFor(tokenUrl_);
-    return toText(HttpRequest(tokenRequestUrl(tokenUrl_, secretKey, apiKey), options));
+    return toText(HttpRequestVia(systemProxiesFor(tokenUrl_), tokenRequestUrl(tokenUrl_, secretKey, apiKey), options));
 }
 
 Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view text, std::string_view speed,
@@ -131,8 +130,7 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
     options.responseHeaders = &responseHeaders;
     options.timeoutSeconds = kTimeoutSeconds;
     options.maxBodyBytes = kMaximumAudioBytes;  // a longer reply comes back empty
-    options.proxy = systemProxyFor(synthesisUrl_);
-    Bytes reply = HttpRequest(synthesisUrl_, options);
+    Bytes reply = HttpRequestVia(systemProxiesFor(synthesisUrl_), synthesisUrl_, options);
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
     // longer than 500 bytes, and saved as an MP3 it would pass for success;
     // so can a captive portal's login page with status 200, which says it

@@ -32,8 +32,9 @@ inline constexpr std::size_t kMaximumAudioBytes = std::size_t{64} << 20;
 // anything).
 inline constexpr std::size_t kMaximumTokenReplyBytes = std::size_t{64} << 10;
 
-// Both requests go through the proxy that the user's Internet settings name
-// for their URL (systemProxyFor), asked again before each request.
+// Both requests go through the proxies that the user's Internet settings name
+// for their URL (systemProxiesFor, the settings read again before each
+// request), the next one tried when one cannot be reached (HttpRequestVia).
 class SpeechServiceClient {
 public:
     // The endpoints of the build configuration (QX_TOKEN_HOST, QX_SYNTHESIS_HOST).

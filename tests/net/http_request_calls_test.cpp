@@ -22,6 +22,12 @@ using ::testing::IsEmpty;
 using test::RecordingDispatch;
 
 constexpr char kUrl[] = "http://example.invalid/path";
+// WinHTTP's errors, as the object reports them.
+constexpr HRESULT kNameNotResolved = static_cast<HRESULT>(0x80072EE7);
+constexpr HRESULT kCannotConnect = static_cast<HRESULT>(0x80072EFD);
+constexpr HRESULT kConnectionLost = static_cast<HRESULT>(0x80072EFE);
+constexpr HRESULT kTimedOut = static_cast<HRESULT>(0x80072EE2);
+constexpr HRESULT kInvalidServerResponse = static_cast<HRESULT>(0x80072F78);
 // How long the double takes for a WaitForResponse slice that runs out.
 constexpr DWORD kSliceRunsOutMs = 600;
 constexpr char kUserAgentLine[] =
@@ -196,21 +202,22 @@ TEST_F(HttpRequestCalls, ProxyCallsOnlyWithAProxyAndTheFlagDefaultsToOne) {
     options.proxyPassword = "secret";
     (void)run(options);
     EXPECT_THAT(fake->callsTo("SetProxy"), IsEmpty());
-    EXPECT_THAT(fake->callsTo("SetProxyCredentials"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("SetCredentials"), IsEmpty());
 
     fake->clearCalls();
     options.proxy = "proxy.invalid:3128";
     (void)run(options);
     EXPECT_THAT(fake->calls()[1], "method SetProxy(I4 2, BSTR \"proxy.invalid:3128\")");
-    EXPECT_THAT(fake->calls()[2], "method SetProxyCredentials(BSTR \"user\", BSTR \"secret\", I4 1)");
-    EXPECT_EQ(fake->calls()[3].rfind("method Open(", 0), 0u);
+    EXPECT_EQ(fake->calls()[2].rfind("method Open(", 0), 0u);
+    // The object refuses credentials before Open.
+    EXPECT_THAT(fake->calls()[3], "method SetCredentials(BSTR \"user\", BSTR \"secret\", I4 1)");
 
     for (const std::int32_t flag : {0, 2}) {
         fake->clearCalls();
         options.proxyCredentialFlag = flag;
         (void)run(options);
-        EXPECT_THAT(fake->callsTo("SetProxyCredentials"),
-                    ElementsAre("method SetProxyCredentials(BSTR \"user\", BSTR \"secret\", I4 " +
+        EXPECT_THAT(fake->callsTo("SetCredentials"),
+                    ElementsAre("method SetCredentials(BSTR \"user\", BSTR \"secret\", I4 " +
                                 std::to_string(flag) + ")"));
     }
 
@@ -218,8 +225,51 @@ TEST_F(HttpRequestCalls, ProxyCallsOnlyWithAProxyAndTheFlagDefaultsToOne) {
     options.proxyUser.clear();
     (void)run(options);
     EXPECT_THAT(fake->callsTo("SetProxy"), ElementsAre("method SetProxy(I4 2, BSTR \"proxy.invalid:3128\")"));
-    EXPECT_THAT(fake->callsTo("SetProxyCredentials"), IsEmpty());
+    EXPECT_THAT(fake->callsTo("SetCredentials"), IsEmpty());
 }
+
+// Along a proxy list: the next way only when the one before could not be
+// reached, so that nothing was sent yet. The first `failures` sends fail.
+struct FallbackCase {
+    const char* name;
+    HRESULT failure;
+    int failures;
+    std::vector<std::string> proxies;  // SetProxy arguments, in order
+    int attempts;
+};
+
+class HttpRequestFallback : public HttpRequestCalls, public ::testing::WithParamInterface<FallbackCase> {};
+
+TEST_P(HttpRequestFallback, TheNextWayOnlyWhenNothingWasSent) {
+    int sends = 0;
+    fake->onInvoke("Send", [this, &sends] {
+        fake->fail("Send", ++sends <= GetParam().failures ? GetParam().failure : S_OK);
+    });
+    fake->answerBytes("ResponseBody", toBytes("audio"));
+    HttpOptions options;
+    options.sharedRequest = &shared;
+    HRESULT error = E_UNEXPECTED;
+    options.error = &error;
+    const Bytes body = HttpRequestVia({"a.invalid:1", "b.invalid:2", ""}, kUrl, options);
+    std::vector<std::string> proxies;
+    for (const std::string& proxy : GetParam().proxies) proxies.push_back("method SetProxy(I4 2, BSTR \"" + proxy + "\")");
+    EXPECT_EQ(fake->callsTo("SetProxy"), proxies);
+    EXPECT_EQ(fake->callsTo("Open").size(), static_cast<std::size_t>(GetParam().attempts));
+    const bool answered = GetParam().failures < GetParam().attempts;
+    EXPECT_EQ(body, answered ? toBytes("audio") : Bytes());
+    EXPECT_EQ(error, answered ? S_OK : GetParam().failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , HttpRequestFallback,
+    ::testing::Values(FallbackCase{"FirstAnswers", kCannotConnect, 0, {"a.invalid:1"}, 1},
+                      FallbackCase{"FirstNameNotResolved", kNameNotResolved, 1, {"a.invalid:1", "b.invalid:2"}, 2},
+                      FallbackCase{"BothRefuseThenDirect", kCannotConnect, 2, {"a.invalid:1", "b.invalid:2"}, 3},
+                      FallbackCase{"NoWayAnswers", kCannotConnect, 3, {"a.invalid:1", "b.invalid:2"}, 3},
+                      // Perhaps sent already: never again.
+                      FallbackCase{"TimeoutEndsIt", kTimedOut, 1, {"a.invalid:1"}, 1},
+                      FallbackCase{"ConnectionLostEndsIt", kConnectionLost, 1, {"a.invalid:1"}, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct HeaderCase {
     const char* name;
@@ -351,9 +401,10 @@ TEST_F(HttpRequestCalls, ANonByteBodyOrNonNumberStatusCountsAsEmpty) {
 
 struct NoResponseCase {
     const char* name;
-    const char* failing;     // member that fails, or
+    const char* failing;     // member that fails with `error`, or
     bool waitRunsOut;        // no response headers while WaitForResponse answers false
     bool aborts;
+    HRESULT error;           // told through HttpOptions::error
 };
 
 class HttpRequestNoResponse : public HttpRequestCalls, public ::testing::WithParamInterface<NoResponseCase> {};
@@ -362,7 +413,7 @@ TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
     fake->answerBytes("ResponseBody", toBytes("must not be read"));
     fake->answerText("GetAllResponseHeaders", "Set-Cookie: x=1\r\n");
     fake->answerNumber("Status", 200);
-    if (GetParam().failing) fake->fail(GetParam().failing, 0x80072EE2);  // timed out
+    if (GetParam().failing) fake->fail(GetParam().failing, GetParam().error);
     HttpOptions options;
     if (GetParam().waitRunsOut) {
         fake->answerBool("WaitForResponse", false);
@@ -375,12 +426,15 @@ TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
     Text returned = "old";
     Text responseHeaders = "old";
     std::int32_t status = 7;
+    HRESULT error = S_OK;
     options.cookies = &cookies;
     options.returnedCookies = &returned;
     options.responseHeaders = &responseHeaders;
     options.status = &status;
+    options.error = &error;
     EXPECT_TRUE(run(options).empty());
     EXPECT_EQ(status, 0);
+    EXPECT_EQ(error, GetParam().error);
     EXPECT_EQ(responseHeaders, "");
     EXPECT_EQ(returned, "");
     EXPECT_EQ(cookies, "a=1;b=2");
@@ -390,9 +444,9 @@ TEST_P(HttpRequestNoResponse, NothingIsReadAndTheOutputsShowNoResponse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, HttpRequestNoResponse,
-                         ::testing::Values(NoResponseCase{"SendFails", "Send", false, false},
-                                           NoResponseCase{"WaitFails", "WaitForResponse", false, true},
-                                           NoResponseCase{"WaitRunsOut", nullptr, true, true}),
+                         ::testing::Values(NoResponseCase{"SendFails", "Send", false, false, kCannotConnect},
+                                           NoResponseCase{"WaitFails", "WaitForResponse", false, true, kConnectionLost},
+                                           NoResponseCase{"WaitRunsOut", nullptr, true, true, kTimedOut}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The wait for the response, slice by slice. A slice that runs out takes
@@ -496,7 +550,8 @@ struct BoundCase {
     std::optional<std::string> declared;  // Content-Length
     std::size_t counted;   // body bytes told by events, 0 without events
     std::size_t delivered;
-    bool abandoned;
+    bool abandoned;        // or cut off: no body, no status
+    HRESULT error;
 };
 
 class HttpRequestBodyBound : public HttpRequestWait, public ::testing::WithParamInterface<BoundCase> {};
@@ -523,12 +578,15 @@ TEST_P(HttpRequestBodyBound, AReplyLongerThanTheBoundIsAbandoned) {
     }
     fake->answerBytes("ResponseBody", Bytes(c.delivered, 'a'));
     std::int32_t status = -1;
+    HRESULT error = E_UNEXPECTED;
     HttpOptions options;
     options.maxBodyBytes = 2000;
     options.status = &status;
+    options.error = &error;
     const Bytes body = run(options);
     EXPECT_EQ(body.size(), c.abandoned ? 0u : c.delivered);
     EXPECT_EQ(status, c.abandoned ? 0 : 200);
+    EXPECT_EQ(error, c.error);
     if (c.delivered == 0) {
         // Abandoned while it arrived: abort at the first look, nothing read.
         EXPECT_EQ(fake->callsTo("WaitForResponse").size(), 1u);
@@ -539,13 +597,15 @@ TEST_P(HttpRequestBodyBound, AReplyLongerThanTheBoundIsAbandoned) {
 
 INSTANTIATE_TEST_SUITE_P(
     , HttpRequestBodyBound,
-    ::testing::Values(BoundCase{"DeclaredAtTheBound", " 2000 ", 0, 2000, false},
+    ::testing::Values(BoundCase{"DeclaredAtTheBound", " 2000 ", 0, 2000, false, S_OK},
                       // Wine's string carries its terminating zero.
-                      BoundCase{"DeclaredPastTheBound", std::string("2001\0", 5), 0, 0, true},
-                      BoundCase{"CountedPastTheBound", std::nullopt, 2002, 0, true},
+                      BoundCase{"DeclaredPastTheBound", std::string("2001\0", 5), 0, 0, true, E_ABORT},
+                      BoundCase{"CountedPastTheBound", std::nullopt, 2002, 0, true, E_ABORT},
                       // No length known before the end: judged before the copy.
-                      BoundCase{"DeliveredAtTheBound", std::nullopt, 0, 2000, false},
-                      BoundCase{"DeliveredPastTheBound", std::nullopt, 0, 2001, true}),
+                      BoundCase{"DeliveredAtTheBound", std::nullopt, 0, 2000, false, S_OK},
+                      BoundCase{"DeliveredPastTheBound", std::nullopt, 0, 2001, true, E_ABORT},
+                      // Shorter than declared: the connection closed early.
+                      BoundCase{"DeliveredShortOfTheDeclared", "2000", 0, 1999, true, kInvalidServerResponse}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HttpRequestCalls, AnEmptySharedObjectGivesTheNoResponseOutcome) {

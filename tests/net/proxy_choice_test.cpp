@@ -1,5 +1,6 @@
-// The bypass list, as text (the choice as a whole runs against the system's
-// settings in tests/service).
+// The bypass list, the proxy lists and the keeping of script answers, as
+// text (the choice as a whole runs against the system's settings in
+// tests/service).
 #include "net/proxy_choice.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,86 @@ TEST(ProxyBypass, EntriesMatchHostSchemeAndPort) {
         {"a.test:8080", "http://a.test/", false},     {"a.test:443", "https://user@a.test/", true},
     };
     for (const BypassCase& c : cases) EXPECT_EQ(bypassed(c.list, c.url), c.bypassed) << c.list << " | " << c.url;
+}
+
+struct ListCase {
+    const char* list;
+    const char* url;  // for the fixed list, with bypass "*.skip.test"
+    ProxyRoutes routes;
+};
+
+TEST(ProxyList, FixedProxiesKeepTheirOrderPerScheme) {
+    const ListCase cases[] = {
+        {"", "http://a.test/", {""}},
+        {"p.test:1", "https://a.test/", {"p.test:1"}},
+        {"p.test:1;q.test:2 r.test:3", "http://a.test/", {"p.test:1", "q.test:2", "r.test:3"}},
+        {"p.test:1;https=s.test:1;https=t.test:2", "https://a.test/", {"s.test:1", "t.test:2"}},
+        {"p.test:1;https=s.test:1", "http://a.test/", {"p.test:1"}},
+        {"https=s.test:1", "http://a.test/", {""}},
+        {"p.test:1;q.test:2", "http://b.skip.test/", {""}},
+    };
+    for (const ListCase& c : cases) {
+        ProxySettings settings;
+        settings.proxy = c.list;
+        settings.bypass = "*.skip.test";
+        EXPECT_EQ(fixedProxiesFor(settings, c.url), c.routes) << c.list << " | " << c.url;
+    }
+}
+
+TEST(ProxyList, ScriptAnswersListProxiesAndDirect) {
+    const ListCase cases[] = {
+        {"a.test:8080;b.test:8080;DIRECT", "", {"a.test:8080", "b.test:8080", ""}},
+        {"PROXY a.test:8080; PROXY b.test:8080; direct", "", {"a.test:8080", "b.test:8080", ""}},
+        {"a.test:8080", "", {"a.test:8080"}},
+        {"DIRECT", "", {""}},
+        {"SOCKS s.test:1080; HTTPS a.test:443", "", {"a.test:443"}},
+        {"SOCKS5 s.test:1080", "", {""}},
+        {"", "", {""}},
+    };
+    for (const ListCase& c : cases) EXPECT_EQ(scriptProxies(c.list), c.routes) << c.list;
+}
+
+ProxySettings detecting(Text scriptUrl = {}) {
+    ProxySettings settings;
+    settings.autoDetect = true;
+    settings.autoConfigUrl = std::move(scriptUrl);
+    return settings;
+}
+
+struct CacheCase {
+    const char* name;
+    ProxySettings later;
+    const char* url;
+    std::chrono::seconds after;
+    bool kept;
+};
+
+TEST(ScriptAnswerCache, KeptPerUrlAndSettingsForFiveMinutes) {
+    ProxySettings fixedChanged = detecting("http://pac.test/a.pac");
+    fixedChanged.proxy = "p.test:1";
+    fixedChanged.bypass = "<local>";
+    const CacheCase cases[] = {
+        {"Again", detecting("http://pac.test/a.pac"), "http://x.test/", std::chrono::seconds(0), true},
+        {"JustBeforeFiveMinutes", detecting("http://pac.test/a.pac"), "http://x.test/", std::chrono::seconds(299), true},
+        {"AfterFiveMinutes", detecting("http://pac.test/a.pac"), "http://x.test/", std::chrono::seconds(300), false},
+        {"AnotherUrl", detecting("http://pac.test/a.pac"), "https://x.test/", std::chrono::seconds(0), false},
+        {"DetectionOff", [] { ProxySettings s = detecting("http://pac.test/a.pac"); s.autoDetect = false; return s; }(),
+         "http://x.test/", std::chrono::seconds(0), false},
+        {"AnotherScriptUrl", detecting("http://pac.test/b.pac"), "http://x.test/", std::chrono::seconds(0), false},
+        {"FixedProxyChangedOnly", fixedChanged, "http://x.test/", std::chrono::seconds(0), true},
+    };
+    const ScriptAnswerCache::Clock::time_point start{std::chrono::hours(1)};
+    for (const CacheCase& c : cases) {
+        for (const bool found : {true, false}) {  // a failed search is kept as well
+            ScriptAnswerCache cache;
+            cache.keep(detecting("http://pac.test/a.pac"), "http://x.test/",
+                       found ? ScriptAnswer{true, {"a.test:1", ""}} : ScriptAnswer{}, start);
+            const std::optional<ScriptAnswer> kept = cache.find(c.later, c.url, start + c.after);
+            ASSERT_EQ(kept.has_value(), c.kept) << c.name;
+            if (kept) EXPECT_EQ(kept->routes, found ? ProxyRoutes({"a.test:1", ""}) : ProxyRoutes()) << c.name;
+            if (kept) EXPECT_EQ(kept->found, found) << c.name;
+        }
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "net/proxy_choice.h"
 #include "platform/unique.h"
+#include "tests/support/internet_settings.h"
 #include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
 
@@ -133,42 +134,6 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
 
 // ---- the user's proxy settings ----
 
-// The current user's Internet settings while it lives, in the value that
-// WinHTTP reads (version, counter, flags, then proxy, bypass list and script
-// URL, each after its length). HKEY_CURRENT_USER of this process is a
-// private key that holds them: other tests in the prefix never see them.
-class UserInternetSettings {
-public:
-    explicit UserInternetSettings(const ProxySettings& s)
-        : path_(L"Software\\QXttsTestInternetSettings" + std::to_wstring(::GetCurrentProcessId())) {
-        std::string blob;
-        auto dword = [&blob](std::uint32_t v) { blob.append(reinterpret_cast<const char*>(&v), 4); };
-        dword(0x46);
-        dword(1);
-        dword(1 | (s.proxy.empty() ? 0 : 2) | (s.autoConfigUrl.empty() ? 0 : 4));
-        for (const Text& text : {s.proxy, s.bypass, s.autoConfigUrl}) {
-            dword(static_cast<std::uint32_t>(text.size()));
-            blob += text;
-        }
-        blob.append(32, '\0');
-        const std::wstring value = path_ + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-        active_ = ::RegSetKeyValueW(HKEY_CURRENT_USER, value.c_str(), L"DefaultConnectionSettings", REG_BINARY,
-                                    blob.data(), static_cast<DWORD>(blob.size())) == ERROR_SUCCESS &&
-                  ::RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, KEY_ALL_ACCESS, &root_) == ERROR_SUCCESS &&
-                  ::RegOverridePredefKey(HKEY_CURRENT_USER, root_) == ERROR_SUCCESS;
-    }
-    ~UserInternetSettings() {
-        ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        if (root_) ::RegCloseKey(root_);
-        ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    }
-    bool active_ = false;
-
-private:
-    std::wstring path_;
-    HKEY root_ = nullptr;
-};
-
 struct ProxyCase {
     const char* name;
     ProxySettings settings;  // autoConfigUrl "served": the script below; "gone": nothing listens there
@@ -193,7 +158,7 @@ TEST_P(ServiceProxy, EachRequestGetsTheProxyTheSettingsNameForItsUrl) {
     ProxySettings settings = GetParam().settings;
     if (settings.autoConfigUrl == "served") settings.autoConfigUrl = scripts.url("/x.pac");
     if (settings.autoConfigUrl == "gone") settings.autoConfigUrl = "http://127.0.0.1:" + std::to_string(test::unusedPort());
-    const UserInternetSettings user(settings);
+    const test::UserInternetSettings user(settings);
     ASSERT_TRUE(user.active_);
 
     const ComScope com;
@@ -229,6 +194,25 @@ INSTANTIATE_TEST_SUITE_P(
         ProxyCase{"ScriptGoneFallsBackToFixed", proxy("p.test:3128", "", "gone"), "p.test:3128", "p.test:3128"},
         ProxyCase{"ScriptGoneWithoutFixedGoesDirect", proxy("", "", "gone"), "", ""}),
     [](const ::testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
+
+// A proxy of the list that refuses the connection gives way to the next.
+TEST(ServiceProxyList, AProxyThatCannotBeReachedGivesWayToTheNext) {
+    const test::UserInternetSettings user(proxy("p.test:3128 q.test:3128"));
+    ASSERT_TRUE(user.active_);
+    const ComScope com;
+    const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
+    fake->answerBool("WaitForResponse", true);
+    int sends = 0;
+    constexpr HRESULT kCannotConnect = static_cast<HRESULT>(0x80072EFD);
+    fake->onInvoke("Send", [&fake, &sends] { fake->fail("Send", ++sends == 1 ? kCannotConnect : S_OK); });
+    const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
+    const SpeechServiceClient client("https://token.speech.test/t", "http://api.synthesis.test/text2audio");
+    (void)client.requestToken("s", "a");
+    (void)client.synthesize("t", "x", "5", "5", "9", "0");
+    EXPECT_THAT(fake->callsTo("SetProxy"), ::testing::ElementsAre("method SetProxy(I4 2, BSTR \"p.test:3128\")",
+                                                                  "method SetProxy(I4 2, BSTR \"q.test:3128\")",
+                                                                  "method SetProxy(I4 2, BSTR \"p.test:3128\")"));
+}
 
 // ---- on the wire ----
 

@@ -11,6 +11,7 @@
 
 #include "net/proxy_choice.h"
 #include "platform/unique.h"
+#include "tests/support/mp3_audio.h"
 #include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
 
@@ -246,7 +247,7 @@ protected:
     static Reply audioOfSize(std::size_t size, int status = 200) {
         Reply r;
         r.status = status;
-        r.bodySize = size;
+        r.body = test::mp3Audio(size);
         r.headers = {"Content-Type: audio/mp3"};
         return r;
     }
@@ -282,10 +283,7 @@ TEST_F(ServiceWire, ChineseTextArrivesEncodedTwice) {
 TEST_F(ServiceWire, AudioOf500BytesIsReturnedWhole) {
     const test::Endpoint e = endpoint(audioOfSize(500));
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
-    const Bytes audio = client.synthesize("t", "abc", "5", "5", "9", "0");
-    ASSERT_EQ(audio.size(), 500u);
-    const Text expected = Text("0123456789abcdefghijklmnopqrstuvwxyz");
-    EXPECT_EQ(toText(audio).substr(0, expected.size()), expected);
+    EXPECT_EQ(client.synthesize("t", "abc", "5", "5", "9", "0"), test::mp3Audio(500));
 }
 
 struct RefusalCase {
@@ -310,10 +308,11 @@ TEST_P(ServiceRefusal, GivesTheMarker) {
     EXPECT_EQ(result.size(), 5u);
 }
 
+// Audio, so that each case is refused for its own fault alone.
 Reply sized(std::size_t size, int status) {
     Reply r;
     r.status = status;
-    r.bodySize = size;
+    r.body = test::mp3Audio(size);
     return r;
 }
 
@@ -363,6 +362,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"CutOffBeforeItsLength", cutOff()},
                       RefusalCase{"HtmlPageOf2KBWith200", typed(2048, "text/html; charset=utf-8")},
                       RefusalCase{"JsonOf600BytesWith200", typed(600, "application/json")},
+                      RefusalCase{"NotMp3LabelledAudioWith200", [] {
+                                      Reply r = typed(0, "audio/mp3");
+                                      r.bodySize = 600;  // the server's "0123456789abc..."
+                                      return r;
+                                  }()},
                       RefusalCase{"TokenReplyOverTheBound", typed(kMaximumTokenReplyBytes + 1, "application/json"), true}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 

@@ -32,10 +32,10 @@ namespace qx {
 // the form the directory was given in (a long path is not turned into the
 // \\?\ form: the message shows the path a person knows), or an empty path on any
 // failure. Until the rename the system deletes the temporary file as soon as
-// its handle closes, so it never outlives the process, however that ends.
-// When the file system refuses the rename relative to the directory's handle
-// for another reason than a taken name, the file is renamed once more by its
-// full path, as MoveFileEx does, still never replacing a file.
+// its handle closes, so it outlives a process that ends only in the rename
+// itself. When the file system refuses the rename relative to the directory's
+// handle for another reason than a taken name, the file is renamed once more
+// by its full path, as MoveFileEx does, still never replacing a file.
 [[nodiscard]] std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                                          const std::function<Text()>& nextStamp);
 

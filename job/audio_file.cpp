@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "platform/module_path.h"
@@ -79,8 +80,6 @@ UniqueFile createTemporaryFile(const std::wstring& directory, std::wstring& path
     return ::FlushFileBuffers(file) != FALSE;
 }
 
-enum class Rename { Done, NameTaken, Failed };
-
 // Gives the open file the name `name` in the directory that `directory` is
 // open on; a name that is taken fails, atomically, also against another job
 // racing for it: a file is never replaced.
@@ -104,6 +103,33 @@ Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
         ::NtSetInformationFile(file, &status, info, static_cast<ULONG>(buffer.size()), FileRenameInformation);
     if (result >= 0) return Rename::Done;
     return result == kObjectNameCollision ? Rename::NameTaken : Rename::Failed;
+}
+
+// The rename by full path that MoveFileEx makes, for a file system that
+// refuses the one relative to the directory's handle. MoveFileEx opens the
+// file itself, which our unshared handle forbids: the handle is closed first,
+// its deletion mark already off, so the file stays. From that close to the
+// end of the move a process that ends leaves the temporary file behind: one
+// call, as between the mark's removal and the rename by handle. A taken name
+// is the same clash as in the first form (two jobs in one second) and is
+// handled like it: the file is opened again before anything waits, for the
+// caller to put the mark back on and try the next stamp, so the audio is
+// kept. Any other failure deletes the file.
+Rename moveByPath(UniqueFile& temporary, const std::wstring& temporaryPath, const std::wstring& target) {
+    temporary.reset();
+    // No MOVEFILE_REPLACE_EXISTING: a taken name fails, a file is never
+    // replaced. Windows says ERROR_ALREADY_EXISTS (Wine's conformance test
+    // dlls/kernel32/tests/file.c, test_MoveFileA); its older versions of
+    // that test expected ERROR_FILE_EXISTS, so both count.
+    if (::MoveFileExW(temporaryPath.c_str(), pathForCalls(target).c_str(), 0)) return Rename::Done;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+        temporary = UniqueFile(::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_ARCHIVE, nullptr));
+        if (temporary.valid()) return Rename::NameTaken;
+    }
+    ::DeleteFileW(temporaryPath.c_str());
+    return Rename::Failed;
 }
 
 }  // namespace
@@ -135,6 +161,11 @@ std::wstring outputDirectory() {
 
 std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                            const std::function<Text()>& nextStamp) {
+    return saveAudioFileRenamingBy(renameOpenFile, directory, audio, std::move(stamp), nextStamp);
+}
+
+std::wstring saveAudioFileRenamingBy(RenameByHandle renameByHandle, const std::wstring& directory,
+                                     const Bytes& audio, Text stamp, const std::function<Text()>& nextStamp) {
     if (directory.empty()) return {};
     UniqueFile folder(::CreateFileW(pathForCalls(directory).c_str(), FILE_TRAVERSE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -144,30 +175,36 @@ std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Te
     UniqueFile temporary = createTemporaryFile(directory, temporaryPath);
     if (!temporary.valid() || !writeAll(temporary.get(), audio)) return {};
 
+    bool byPath = false;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::wstring name = widenText(stamp) + L".mp3";
+        const std::wstring target = inDirectory(directory, name);
         // The file is complete now. Its deletion mark comes off only for the
         // rename and goes back on when the name is taken: the one moment a
         // process ending leaves the temporary file behind is between these
-        // two calls.
+        // two calls (by path, the move itself: see moveByPath).
         if (!markForDeletion(temporary.get(), false)) return {};
-        const Rename renamed = renameOpenFile(temporary.get(), folder.get(), name);
+        Rename renamed = byPath ? Rename::Failed : renameByHandle(temporary.get(), folder.get(), name);
+        if (renamed == Rename::Failed) {
+            // Refused for another reason than the name: by path from now on.
+            byPath = true;
+            renamed = moveByPath(temporary, temporaryPath, target);
+        }
         if (renamed == Rename::Done) {
             temporary.reset();
             // The rename has said where the file is: in the directory that
             // `folder` is open on. The check looks there by the same name,
             // in the form that reaches it; the caller gets the ordinary form
             // that a person recognises (the one the directory was given in).
-            const std::wstring target = inDirectory(directory, name);
             return ::GetFileAttributesW(pathForCalls(target).c_str()) != INVALID_FILE_ATTRIBUTES ? target
                                                                                                  : std::wstring{};
         }
+        if (renamed == Rename::Failed) return {};  // moveByPath has deleted the file
         if (!markForDeletion(temporary.get(), true)) {
             temporary.reset();
             ::DeleteFileW(temporaryPath.c_str());
             return {};
         }
-        if (renamed == Rename::Failed) return {};
         ::Sleep(kStampRetryDelayMs);
         stamp = nextStamp();
     }

@@ -2,6 +2,8 @@
 // Saving a job's audio beside the executable without ever replacing a file
 // or leaving a partial one under a final name.
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -30,8 +32,22 @@ namespace qx {
 // the form the directory was given in (a long path is not turned into the
 // \\?\ form: the message shows the path a person knows), or an empty path on any
 // failure. Until the rename the system deletes the temporary file as soon as
-// its handle closes, so it never outlives the process, however that ends.
+// its handle closes, so it outlives a process that ends only in the rename
+// itself. When the file system refuses the rename relative to the directory's
+// handle for another reason than a taken name, the file is renamed once more
+// by its full path, as MoveFileEx does, still never replacing a file.
 [[nodiscard]] std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                                          const std::function<Text()>& nextStamp);
+
+enum class Rename { Done, NameTaken, Failed };
+// The rename of the open temporary file to `name` in the directory that
+// `directory` is open on (saveAudioFile's first form).
+using RenameByHandle = Rename (*)(HANDLE file, HANDLE directory, const std::wstring& name);
+
+// saveAudioFile with another first form of the rename: tests pass one that
+// fails as a file system may.
+[[nodiscard]] std::wstring saveAudioFileRenamingBy(RenameByHandle renameByHandle, const std::wstring& directory,
+                                                   const Bytes& audio, Text stamp,
+                                                   const std::function<Text()>& nextStamp);
 
 }  // namespace qx

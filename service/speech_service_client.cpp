@@ -7,6 +7,7 @@
 #include "net/header_cookie.h"
 #include "net/http_request.h"
 #include "net/system_proxy_win.h"
+#include "service/mp3_stream.h"
 #include "text/encoding.h"
 #include "text/text_rules.h"
 
@@ -134,8 +135,11 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
     // longer than 500 bytes, and saved as an MP3 it would pass for success;
     // so can a captive portal's login page with status 200, which says it
-    // is text. A reply without a Content-Type is judged by the rest.
-    if (status != kStatusOk || reply.size() < kMinimumAudioBytes || namesText(contentType(responseHeaders))) {
+    // is text. A reply without a Content-Type is judged by the rest, and
+    // whatever its type says, a reply is audio only when it begins as MP3:
+    // a page or a document labelled audio, or unlabelled, is no audio.
+    if (status != kStatusOk || reply.size() < kMinimumAudioBytes || namesText(contentType(responseHeaders)) ||
+        !beginsAsMp3Stream(reply)) {
         return toBytes(kRefusalMarker);
     }
     return reply;

@@ -51,7 +51,8 @@ public:
     [[nodiscard]] virtual Text requestToken(std::string_view secretKey, std::string_view apiKey) const;
     // The audio, or the refusal marker for any reply that is not audio (not
     // 200, shorter than kMinimumAudioBytes, longer than kMaximumAudioBytes,
-    // cut off, or a text type: HTML, plain text, XML, JSON).
+    // cut off, a text type: HTML, plain text, XML, JSON, or not beginning as
+    // MP3 whatever its type).
     [[nodiscard]] virtual Bytes synthesize(std::string_view token, std::string_view text, std::string_view speed,
                                            std::string_view pitch, std::string_view volume,
                                            std::string_view speaker) const;

@@ -1,6 +1,7 @@
 // Fuzz target over the header and cookie operations and the text rules they
-// stand on. Beyond the sanitizers it checks properties that hold for any
-// input, so that a wrong result fails as loudly as a bad read.
+// stand on, and over the judgement whether a reply begins as MP3. Beyond the
+// sanitizers it checks properties that hold for any input, so that a wrong
+// result fails as loudly as a bad read.
 //
 // The input is cut at 0x00 bytes into up to five fields: text, left (also
 // the text to replace, or the separator), right (also the replacement),
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "net/header_cookie.h"
+#include "service/mp3_stream.h"
 #include "text/text_rules.h"
 
 namespace {
@@ -147,6 +149,8 @@ void checkCookies(std::string_view headers, std::string_view oldText, std::strin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The whole input as a reply: the sanitizer sees any read past its end.
+    (void)beginsAsMp3Stream(std::span(data, size));
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::uint8_t control = 0;
     if (!input.empty()) {

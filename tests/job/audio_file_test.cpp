@@ -114,6 +114,23 @@ TEST(SaveAudioFile, GivesUpAfterBoundedAttemptsAndRemovesTheTemporaryFile) {
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
 
+// A file system that refuses the rename relative to the folder's handle:
+// the file is moved by path, where a taken name is kept and the next stamp
+// is tried.
+TEST(SaveAudioFile, RenameRefusedByHandleIsMadeByPathWithoutReplacing) {
+    ScratchDirectory dir;
+    const Bytes earlier = someAudio(600, 1);
+    writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
+    const Bytes audio = someAudio(700, 2);
+    const RenameByHandle refused = [](HANDLE, HANDLE, const std::wstring&) { return Rename::Failed; };
+    const std::wstring saved = saveAudioFileRenamingBy(refused, dir.path(), audio, "1704067200123",
+                                                       [] { return Text("1704067200456"); });
+    EXPECT_EQ(saved, dir.path() + L"\\1704067200456.mp3");
+    EXPECT_EQ(readFile(saved), audio);
+    EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
+    EXPECT_EQ(dir.files(), (std::vector<std::wstring>{L"1704067200123.mp3", L"1704067200456.mp3"}));
+}
+
 TEST(SaveAudioFile, MissingDirectoryFails) {
     ScratchDirectory dir;
     EXPECT_TRUE(saveAudioFile(dir.path() + L"\\missing", someAudio(600, 1), "1704067200123", kNoOtherStamp).empty());

@@ -12,6 +12,7 @@
 #include "net/proxy_choice.h"
 #include "platform/unique.h"
 #include "tests/support/internet_settings.h"
+#include "tests/support/mp3_audio.h"
 #include "tests/support/recording_dispatch.h"
 #include "tests/support/test_server.h"
 
@@ -230,7 +231,7 @@ protected:
     static Reply audioOfSize(std::size_t size, int status = 200) {
         Reply r;
         r.status = status;
-        r.bodySize = size;
+        r.body = test::mp3Audio(size);
         r.headers = {"Content-Type: audio/mp3"};
         return r;
     }
@@ -266,10 +267,7 @@ TEST_F(ServiceWire, ChineseTextArrivesEncodedTwice) {
 TEST_F(ServiceWire, AudioOf500BytesIsReturnedWhole) {
     const test::Endpoint e = endpoint(audioOfSize(500));
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
-    const Bytes audio = client.synthesize("t", "abc", "5", "5", "9", "0");
-    ASSERT_EQ(audio.size(), 500u);
-    const Text expected = Text("0123456789abcdefghijklmnopqrstuvwxyz");
-    EXPECT_EQ(toText(audio).substr(0, expected.size()), expected);
+    EXPECT_EQ(client.synthesize("t", "abc", "5", "5", "9", "0"), test::mp3Audio(500));
 }
 
 struct RefusalCase {
@@ -294,10 +292,11 @@ TEST_P(ServiceRefusal, GivesTheMarker) {
     EXPECT_EQ(result.size(), 5u);
 }
 
+// Audio, so that each case is refused for its own fault alone.
 Reply sized(std::size_t size, int status) {
     Reply r;
     r.status = status;
-    r.bodySize = size;
+    r.body = test::mp3Audio(size);
     return r;
 }
 
@@ -347,7 +346,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"CutOffBeforeItsLength", cutOff()},
                       RefusalCase{"HtmlPageOf2KBWith200", typed(2048, "text/html; charset=utf-8")},
                       RefusalCase{"JsonOf600BytesWith200", typed(600, "application/json")},
-                      RefusalCase{"TokenReplyOverTheBound", typed(kMaximumTokenReplyBytes + 1, "application/json"), true}),
+                      RefusalCase{"NotMp3LabelledAudioWith200", [] {
+                                      Reply r = typed(0, "audio/mp3");
+                                      r.bodySize = 600;  // the server's "0123456789abc..."
+                                      return r;
+                                  }()},
+                      RefusalCase{"TokenReplyOverTheBound", typed(64 * 1024 + 1, "application/json"), true}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 // A reply that declares more than any audio can be is refused as soon as its
@@ -355,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
     Reply flood;
     flood.mode = Reply::Mode::Stall;
-    flood.headers = {"Content-Type: audio/mp3", "Content-Length: " + std::to_string(kMaximumAudioBytes + 1)};
+    flood.headers = {"Content-Type: audio/mp3", "Content-Length: " + std::to_string((64 << 20) + 1)};
     flood.bodySize = 5000;
     flood.stallAfter = 5000;
     flood.holdSeconds = 40;
@@ -402,6 +406,16 @@ TEST_F(ServiceWire, TokenReplyIsReturnedWhateverItsStatus) {
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
     const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
     EXPECT_EQ(client.requestToken("s", "a"), "{\"refused\":\"unknown_key\",\"detail\":\"no such API Key\"}");
+}
+
+// The bound itself, 64 KiB, is still a token reply; one byte more is
+// refused (ServiceRefusal.TokenReplyOverTheBound).
+TEST_F(ServiceWire, TokenReplyOf64KiBIsReturnedWhole) {
+    Reply reply;
+    reply.body = toBytes(Text(64 * 1024, 'x'));
+    const test::Endpoint e = endpoint(reply, Tls::Trusted);
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    EXPECT_EQ(client.requestToken("s", "a").size(), 64u * 1024);
 }
 
 TEST_F(ServiceWire, TokenReplyEndsAtFirstZeroByte) {

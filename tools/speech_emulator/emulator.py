@@ -60,7 +60,10 @@ SPEAKERS = {
 
 FAULT_KINDS = ("delay", "drop", "html", "size", "not_json")
 FAULT_ENDPOINTS = ("token", "synth", "doc", "any")
-FILLER = b"QXTTS-EMULATOR-FILLER-"
+# The body of a size fault: silent MPEG-1 layer III frames (32 kHz, 48 kbit/s,
+# mono; 216 bytes each, a header and zeros), so that a body of any length
+# begins as the MP3 that the form asks for and only its length is at fault.
+SILENT_MP3_FRAME = b"\xff\xfb\x38\xc4" + bytes(212)
 
 
 class FaultError(ValueError):
@@ -287,7 +290,7 @@ def html_error_page(status):
 
 
 def filler(size):
-    return (FILLER * (size // len(FILLER) + 1))[:size]
+    return (SILENT_MP3_FRAME * (size // len(SILENT_MP3_FRAME) + 1))[:size]
 
 
 DOC_PAGE = """<!DOCTYPE html>

@@ -34,21 +34,13 @@ RELEASE_SIZE_LIMIT = 500_000
 # arch: PE machine, optional header magic, the manifest's processorArchitecture.
 PROCESSORS = {"i686": (0x14C, 0x10B, "x86"), "x86_64": (0x8664, 0x20B, "amd64")}
 CAPTION = "Vorin语音在线合成"
-# The DLLs that the exe may import. Windows takes a KnownDLL from its own
-# folder whatever lies beside the exe; any other DLL imported by name is looked
-# for in the exe's folder first, and one found there runs before the program's
-# first line. The names are those that the KnownDLLs key
-# (HKLM\System\CurrentControlSet\Control\Session Manager\KnownDLLs) holds on
-# Windows 7 SP1 and on Windows 10 and 11 alike, x86 and x64 (a 32-bit process
-# on 64-bit Windows gets the same names as its KnownDlls32), as that key lists
-# them on stock installations: advapi32 clbcatq comdlg32 difxapi gdi32 imagehlp
-# imm32 kernel32 msctf msvcrt normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost
-# setupapi shell32 shlwapi user32 wldap32 ws2_32. Windows 7 adds lpk usp10
-# iertutil urlmon wininet; 10 and 11 add combase coml2 gdiplus shcore, and
-# neither is allowed here. Microsoft Learn, "Dynamic-link library search
-# order", states the rule. Besides them: ntdll, which the kernel maps into
-# every process before the exe, and comctl32, which the manifest's dependency
-# on the common controls 6 resolves to the system's side-by-side copy.
+# The exe imports only DLLs that Windows takes from its own folder: any other
+# DLL in the import table is looked for beside the exe first, and one found
+# there runs before the program's first line. The KnownDLLs that Windows 7 SP1,
+# 10 and 11 (x86 and x64) all list in HKLM\System\CurrentControlSet\Control\
+# Session Manager\KnownDLLs (Microsoft Learn, "Dynamic-link library search
+# order"); ntdll, which the kernel maps into every process; comctl32, which
+# the manifest resolves to the side-by-side common controls 6.
 KNOWN_DLLS = {"advapi32", "clbcatq", "comdlg32", "difxapi", "gdi32", "imagehlp", "imm32", "kernel32", "msctf",
               "msvcrt", "normaliz", "nsi", "ole32", "oleaut32", "psapi", "rpcrt4", "sechost", "setupapi",
               "shell32", "shlwapi", "user32", "wldap32", "ws2_32"}

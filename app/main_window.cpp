@@ -353,9 +353,18 @@ void MainWindow::onLinkClicked() {
     if (!::SendMessageW(controls_.link, LM_GETITEM, 0, reinterpret_cast<LPARAM>(&item))) return;
     item.szUrl[L_MAX_URL_LENGTH - 1] = L'\0';
     if (item.szUrl[0] == L'\0') return;
+    // shell32 is loaded at the first click: imported, it and the DLLs it
+    // imports would load with the program and delay the window each time it
+    // starts. From the system folder only, as the import would have been
+    // (shell32 is one of the system's KnownDLLs). Kept until the process
+    // ends: the shell may leave work of its own running after the call.
+    static const UniqueHmodule shell(::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const FARPROC found = shell ? ::GetProcAddress(shell.get(), "ShellExecuteW") : nullptr;
+    if (!found) return;
+    const auto shellExecute = reinterpret_cast<decltype(&::ShellExecuteW)>(reinterpret_cast<void*>(found));
     // The shell may hand the address to COM-based handlers.
     const ComScope com;
-    ::ShellExecuteW(window_, L"open", item.szUrl, nullptr, nullptr, SW_SHOWNORMAL);
+    shellExecute(window_, L"open", item.szUrl, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace qx

@@ -50,6 +50,7 @@ using UniqueHandle = Unique<HANDLE, &::CloseHandle>;  // threads, events, proces
 using UniqueHicon = Unique<HICON, &::DestroyIcon>;
 using UniqueHfont = Unique<HFONT, &::DeleteObject>;
 using UniqueHglobal = Unique<HGLOBAL, &::GlobalFree>;
+using UniqueHmodule = Unique<HMODULE, &::FreeLibrary>;
 
 // A file handle: CreateFile reports failure as INVALID_HANDLE_VALUE, not null.
 class UniqueFile {

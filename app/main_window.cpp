@@ -361,6 +361,8 @@ void MainWindow::onLinkClicked() {
     static const UniqueHmodule shell(::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
     const FARPROC found = shell ? ::GetProcAddress(shell.get(), "ShellExecuteW") : nullptr;
     if (!found) return;
+    // decltype keeps WINAPI in the pointer's type: __stdcall in the 32-bit
+    // build, where calling through a __cdecl pointer would unbalance the stack.
     const auto shellExecute = reinterpret_cast<decltype(&::ShellExecuteW)>(reinterpret_cast<void*>(found));
     // The shell may hand the address to COM-based handlers.
     const ComScope com;

@@ -17,6 +17,7 @@
 #include "job/audio_file.h"
 #include "job/settings_file.h"
 #include "job/synthesis_job.h"
+#include "platform/system_library.h"
 #include "resources/resource.h"
 #include "text/encoding.h"
 

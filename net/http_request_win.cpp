@@ -3,6 +3,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <new>
 #include <optional>
 
 #include <winhttp.h>
@@ -144,6 +145,9 @@ enum class Wait { Received, Failed, TooLarge };
 struct WaitResult {
     Wait outcome = Wait::Failed;
     HRESULT cause = S_OK;  // why it failed, where the object said
+    // The object had not finished when the wait ended: it may still be
+    // sending, waiting or reading.
+    bool underWay = false;
 };
 
 // Wine's object has no events, and its WaitForResponse answers false at once,
@@ -193,14 +197,54 @@ WaitResult awaitResponse(AutomationObject& request, const ResponseProgress* even
             started = (events && events->started()) || headersArrived(request);
             if (started) {
                 const std::optional<std::uint64_t> length = declaredLength(request);
-                if (length && *length > maxBodyBytes) return {Wait::TooLarge};
+                if (length && *length > maxBodyBytes) return {Wait::TooLarge, S_OK, true};
             }
         }
-        if (events && events->bytes() > maxBodyBytes) return {Wait::TooLarge};
+        if (events && events->bytes() > maxBodyBytes) return {Wait::TooLarge, S_OK, true};
         if (!events && !started && Clock::now() - sent >= std::chrono::seconds(headerSeconds)) {
-            return {Wait::Failed, HRESULT_FROM_WIN32(ERROR_WINHTTP_TIMEOUT)};
+            return {Wait::Failed, HRESULT_FROM_WIN32(ERROR_WINHTTP_TIMEOUT), true};
         }
     }
+}
+
+// Keeps one reference to the object until the process ends: deliberately
+// never released (see abandon).
+void keepUntilProcessEnds(const AutomationObject& request) noexcept {
+    (void)new (std::nothrow) AutomationObject(request);
+}
+
+// Ends a request that was given up (too long, or no headers in time).
+//
+// Windows' object stops the transfer in Abort and may be released right
+// after it, as its documentation has it.
+//
+// Wine's object (the one without events) may not. Its Send runs on a worker
+// thread that waits for each step it hands to WinHTTP's own queue (the
+// response headers, then, piece by piece, the body into a buffer it grows).
+// Abort signals that worker and returns as soon as the worker has seen the
+// signal, while the worker still goes on to free its body buffer and to
+// signal its end; released in that moment, the object frees the same buffer
+// a second time, and a buffer of tens of megabytes is by then unmapped:
+// Wine's heap takes a page fault in ntdll (seen with a 30 MB token reply
+// over HTTPS and a 70 MB synthesis reply over HTTP, each abandoned for its
+// length, in about half of the runs under 32-bit Wine 8). Nor is the step
+// queued at that moment cancelled: when it ends (at once while the reply
+// keeps coming, or only when the server closes the connection) it reports
+// through a callback that holds the object's address and writes into the
+// object, which must still be there. A small buffer freed twice, or a
+// late write into a freed object, corrupts the heap without a fault of its
+// own, to fault in a later request.
+//
+// So under Wine the worker's end is waited for first (WaitForResponse
+// returns at its last signal, or after one slice when Abort has already
+// taken it), and the object is kept for the rest of the process: some
+// kilobytes and one connection per request given up, which happens only
+// when the service sends what no service sends.
+void abandon(AutomationObject& request, bool underWay, bool hasEvents) {
+    (void)request.call("Abort");
+    if (hasEvents || !underWay) return;
+    (void)request.call("WaitForResponse", {kWaitSliceSeconds});
+    keepUntilProcessEnds(request);
 }
 
 // A reply whose body is shorter than its Content-Length was cut off: the
@@ -299,7 +343,7 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     if (SUCCEEDED(request.lastResult())) {
         waited = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
                                options.maxBodyBytes);
-        if (waited.outcome != Wait::Received) (void)request.call("Abort");
+        if (waited.outcome != Wait::Received) abandon(request, waited.underWay, connection.connected());
     }
     connection.disconnect();
 

@@ -215,31 +215,29 @@ void keepUntilProcessEnds(const AutomationObject& request) noexcept {
 
 // Ends a request that was given up (too long, or no headers in time).
 //
-// Windows' object stops the transfer in Abort and may be released right
-// after it, as its documentation has it.
+// Windows' object aborts its Send in Abort, asynchronous or not, as its
+// documentation says, and is released as usual afterwards.
 //
-// Wine's object (the one without events) may not. Its Send runs on a worker
-// thread that waits for each step it hands to WinHTTP's own queue (the
-// response headers, then, piece by piece, the body into a buffer it grows).
-// Abort signals that worker and returns as soon as the worker has seen the
-// signal, while the worker still goes on to free its body buffer and to
-// signal its end; released in that moment, the object frees the same buffer
-// a second time, and a buffer of tens of megabytes is by then unmapped:
-// Wine's heap takes a page fault in ntdll (seen with a 30 MB token reply
-// over HTTPS and a 70 MB synthesis reply over HTTP, each abandoned for its
-// length, in about half of the runs under 32-bit Wine 8). Nor is the step
-// queued at that moment cancelled: when it ends (at once while the reply
-// keeps coming, or only when the server closes the connection) it reports
-// through a callback that holds the object's address and writes into the
-// object, which must still be there. A small buffer freed twice, or a
-// late write into a freed object, corrupts the heap without a fault of its
-// own, to fault in a later request.
+// Wine 8's object (the one without events) must not be released then. Its
+// Send runs on a worker thread that hands each step to WinHTTP's own queue
+// and waits for it: the response headers, then the body, piece by piece,
+// into a buffer it grows. Abort signals the worker and returns as soon as
+// the worker has seen the signal; the worker then still frees its body
+// buffer and signals once more. Released in that moment, the object frees
+// the same buffer again, and a buffer of tens of megabytes is by then
+// unmapped: a page fault in Wine's ntdll (a 30 MB token reply over HTTPS
+// under 32-bit Wine, a 70 MB synthesis reply over HTTP under 64-bit Wine,
+// each given up for its length). Nor is the step queued at that moment
+// cancelled: when it ends (at once while the reply keeps coming, or when the
+// server closes the connection) it reports through a callback that holds
+// the object's address and writes into it. A small buffer freed twice, or
+// a late write into a freed object, corrupts the heap silently, to fault in
+// a later request.
 //
-// So under Wine the worker's end is waited for first (WaitForResponse
-// returns at its last signal, or after one slice when Abort has already
-// taken it), and the object is kept for the rest of the process: some
-// kilobytes and one connection per request given up, which happens only
-// when the service sends what no service sends.
+// So there the worker's end is waited for (WaitForResponse returns at its
+// last signal, or after one slice when Abort has taken that already), and
+// the object is kept until the process ends: a few kilobytes and one
+// connection for each request given up.
 void abandon(AutomationObject& request, bool underWay, bool hasEvents) {
     (void)request.call("Abort");
     if (hasEvents || !underWay) return;

@@ -3,13 +3,16 @@
 HTTPS answered with tens of megabytes (its bound is 64 KiB), the synthesis
 request over plain HTTP answered with more than its 64 MiB bound. Each run is
 one process of oversize_bench.exe (under Wine) making REQUESTS such requests
-in a row through the service client. Reports how many runs survived (every
+in a row through the service client. The body comes in pieces of a megabyte
+with short pauses, as over a real network (where the client, unlike on
+loopback, often waits for more). Reports how many runs survived (every
 request refused, the process ended normally) and how long each request took.
 A benchmark reports; it does not judge, except that it exits 1 when a run
 died, so a brief run in CI shows it.
 
 Usage: oversize_bench.py --exe oversize_bench.exe --wine build/win/wine-run.sh --certs build/win/testca
                          [--runs 20] [--requests 2] [--token-bytes 30000000] [--synth-bytes 70000000]
+                         [--piece-bytes 1000000] [--piece-interval 0.02]
 """
 
 import argparse
@@ -56,8 +59,8 @@ def main():
     parser.add_argument("--requests", type=int, default=2, help="requests per run, in a row")
     parser.add_argument("--token-bytes", type=int, default=30_000_000)
     parser.add_argument("--synth-bytes", type=int, default=70_000_000)
-    parser.add_argument("--piece-bytes", type=int, default=0,
-                        help="send the body in pieces of this many bytes (0: all at once, as loopback does)")
+    parser.add_argument("--piece-bytes", type=int, default=1_000_000,
+                        help="send the body in pieces of this many bytes (0: all at once)")
     parser.add_argument("--piece-interval", type=float, default=0.02, help="seconds between pieces")
     args = parser.parse_args()
 

@@ -12,7 +12,7 @@ died, so a brief run in CI shows it.
 
 Usage: oversize_bench.py --exe oversize_bench.exe --wine build/win/wine-run.sh --certs build/win/testca
                          [--runs 20] [--requests 2] [--token-bytes 30000000] [--synth-bytes 70000000]
-                         [--piece-bytes 1000000] [--piece-interval 0.02]
+                         [--piece-bytes 1000000] [--piece-interval 0.02] [--kinds token,synth]
 """
 
 import argparse
@@ -62,6 +62,7 @@ def main():
     parser.add_argument("--piece-bytes", type=int, default=1_000_000,
                         help="send the body in pieces of this many bytes (0: all at once)")
     parser.add_argument("--piece-interval", type=float, default=0.02, help="seconds between pieces")
+    parser.add_argument("--kinds", default="token,synth", help="which requests: token, synth or both")
     args = parser.parse_args()
 
     # A reply over a real network arrives in bursts, and the client waits
@@ -81,6 +82,8 @@ def main():
                    f"http://127.0.0.1:{synth.port}/text2audio")]
         failed = False
         for kind, what, url in series:
+            if kind not in args.kinds.split(","):
+                continue
             survived, times, deaths = run_series(args, kind, url)
             print(f"{what}: {survived} of {args.runs} runs survived ({args.requests} requests each)")
             if times:

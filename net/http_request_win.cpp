@@ -3,6 +3,7 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <new>
 #include <optional>
 
 #include <winhttp.h>
@@ -144,6 +145,9 @@ enum class Wait { Received, Failed, TooLarge };
 struct WaitResult {
     Wait outcome = Wait::Failed;
     HRESULT cause = S_OK;  // why it failed, where the object said
+    // The object had not finished when the wait ended: it may still be
+    // sending, waiting or reading.
+    bool underWay = false;
 };
 
 // Wine's object has no events, and its WaitForResponse answers false at once,
@@ -193,14 +197,52 @@ WaitResult awaitResponse(AutomationObject& request, const ResponseProgress* even
             started = (events && events->started()) || headersArrived(request);
             if (started) {
                 const std::optional<std::uint64_t> length = declaredLength(request);
-                if (length && *length > maxBodyBytes) return {Wait::TooLarge};
+                if (length && *length > maxBodyBytes) return {Wait::TooLarge, S_OK, true};
             }
         }
-        if (events && events->bytes() > maxBodyBytes) return {Wait::TooLarge};
+        if (events && events->bytes() > maxBodyBytes) return {Wait::TooLarge, S_OK, true};
         if (!events && !started && Clock::now() - sent >= std::chrono::seconds(headerSeconds)) {
-            return {Wait::Failed, HRESULT_FROM_WIN32(ERROR_WINHTTP_TIMEOUT)};
+            return {Wait::Failed, HRESULT_FROM_WIN32(ERROR_WINHTTP_TIMEOUT), true};
         }
     }
+}
+
+// Keeps one reference to the object until the process ends: deliberately
+// never released (see abandon).
+void keepUntilProcessEnds(const AutomationObject& request) noexcept {
+    (void)new (std::nothrow) AutomationObject(request);
+}
+
+// Ends a request that was given up (too long, or no headers in time).
+//
+// Windows' object aborts its Send in Abort, asynchronous or not, as its
+// documentation says, and is released as usual afterwards.
+//
+// Wine 8's object (the one without events) must not be released then. Its
+// Send runs on a worker thread that hands each step to WinHTTP's own queue
+// and waits for it: the response headers, then the body, piece by piece,
+// into a buffer it grows. Abort signals the worker and returns as soon as
+// the worker has seen the signal; the worker then still frees its body
+// buffer and signals once more. Released in that moment, the object frees
+// the same buffer again, and a buffer of tens of megabytes is by then
+// unmapped: a page fault in Wine's ntdll (a 30 MB token reply over HTTPS
+// under 32-bit Wine, a 70 MB synthesis reply over HTTP under 64-bit Wine,
+// each given up for its length). Nor is the step queued at that moment
+// cancelled: when it ends (at once while the reply keeps coming, or when the
+// server closes the connection) it reports through a callback that holds
+// the object's address and writes into it. A small buffer freed twice, or
+// a late write into a freed object, corrupts the heap silently, to fault in
+// a later request.
+//
+// So there the worker's end is waited for (WaitForResponse returns at its
+// last signal, or after one slice when Abort has taken that already), and
+// the object is kept until the process ends: a few kilobytes and one
+// connection for each request given up.
+void abandon(AutomationObject& request, bool underWay, bool hasEvents) {
+    (void)request.call("Abort");
+    if (hasEvents || !underWay) return;
+    (void)request.call("WaitForResponse", {kWaitSliceSeconds});
+    keepUntilProcessEnds(request);
 }
 
 // A reply whose body is shorter than its Content-Length was cut off: the
@@ -304,7 +346,7 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
     if (SUCCEEDED(request.lastResult())) {
         waited = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
                                options.maxBodyBytes);
-        if (waited.outcome != Wait::Received) (void)request.call("Abort");
+        if (waited.outcome != Wait::Received) abandon(request, waited.underWay, connection.connected());
     }
     connection.disconnect();
 

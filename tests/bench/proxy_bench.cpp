@@ -20,6 +20,7 @@
 #include "platform/unique.h"
 #include "service/speech_service_client.h"
 #include "tests/support/internet_settings.h"
+#include "tests/support/mp3_audio.h"
 #include "tests/support/test_server.h"
 
 namespace {
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     const qx::test::TestServer server;
     qx::test::Reply reply;
     reply.withHeader("Content-Type: audio/mp3").always();
-    reply.bodySize = 600;
+    reply.body = qx::test::mp3Audio(600);  // the client takes only MP3 for audio
     const qx::test::Endpoint endpoint = server.endpoint({reply});
     if (!endpoint.valid()) {
         std::fprintf(stderr, "no test server: %s\n", server.error().c_str());
@@ -73,9 +74,11 @@ int main(int argc, char** argv) {
     const qx::SpeechServiceClient client(endpoint.url("/oauth/2.0/token"), endpoint.url("/text2audio"));
     // A first direct Start warms up the request object; the first one with
     // detection pays the search.
-    if (timedStart(client, false).startMs < 0) return 1;
-    const Sample first = timedStart(client, true);
-    if (first.startMs < 0) return 1;
+    const Sample first = timedStart(client, false).startMs < 0 ? Sample{} : timedStart(client, true);
+    if (first.startMs < 0) {
+        std::fprintf(stderr, "the first Starts got no audio\n");
+        return 1;
+    }
     std::printf("first_detect_ms %.3f\n", first.startMs);
     std::vector<double> starts[2], lookups[2];  // [0] direct, [1] detect
     for (int i = 0; i < count; ++i) {

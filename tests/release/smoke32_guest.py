@@ -71,8 +71,12 @@ def wine(*args, timeout=300):
 
 
 def prefix_key():
-    version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-    return f"{version} recipe {PREFIX_RECIPE}"
+    # The package's version, not `wine --version`: the key is also computed on
+    # the host, where 32-bit Wine may not run at all (the version was then
+    # empty there, so a saved prefix never matched and each run made one anew).
+    version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "wine"], capture_output=True,
+                             text=True).stdout.strip()
+    return f"wine {version} recipe {PREFIX_RECIPE}"
 
 
 def ensure_prefix(work):

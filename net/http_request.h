@@ -27,7 +27,12 @@ struct HttpOptions {
     std::int32_t* status = nullptr;      // out: 0 when no response arrived
     bool noRedirect = false;
     Bytes bodyBytes;                     // when non-empty, sent instead of body
-    Text proxy;                          // "host:port"; empty: the object's default
+    Text proxy;                          // "host:port"; empty: see direct
+    // With an empty proxy: true connects directly (the object's direct
+    // setting); false keeps the object's default, which on Windows is the
+    // machine's WinHTTP proxy, and on a shared object whatever an earlier
+    // request set.
+    bool direct = false;
     int timeoutSeconds = 0;              // -1: the object's own; below 1: 15 s
     Text proxyUser;
     Text proxyPassword;
@@ -46,6 +51,10 @@ struct HttpOptions {
     // Content-Length, E_ABORT for a reply abandoned as too long.
     // HttpRequestVia reads it to decide whether the next proxy may be tried.
     HRESULT* error = nullptr;
+    // out: true when the request ended at the URL it was sent to, as the
+    // object's URL option tells (the same after Open and at the end); false
+    // after a redirect was followed, or where the object cannot say.
+    bool* atRequestedUrl = nullptr;
 };
 
 // The response body; empty when nothing was received or the object could not
@@ -63,13 +72,14 @@ struct HttpOptions {
 [[nodiscard]] Bytes HttpRequest(std::string_view url, const HttpOptions& options = {});
 
 // The request through each way of routes in turn (a proxy, or empty for a
-// direct connection), each time with options.proxy set to it, as a browser
-// fails over along a proxy list. The next way is tried only when the one
-// before could not be reached at all (options.error: its name did not
-// resolve, or it refused the connection), so that no byte of the request has
-// gone out: a POST is never sent twice. A timeout, any reply, or any other
-// failure ends the attempts. Each attempt has the full per-phase timeouts.
-// Empty routes mean a direct connection.
+// direct connection, set as such), as a browser fails over along a proxy
+// list. The next way is tried only when the one before could not be reached
+// at all (options.error: its name did not resolve, or it refused the
+// connection) and the failure came from the requested URL itself (the
+// object did not follow a redirect, options.atRequestedUrl), so that no byte
+// of the request has gone out: a POST is never sent twice. A timeout, any
+// reply, or any other failure ends the attempts. Each attempt has the full
+// per-phase timeouts. Empty routes: one attempt with the object's default.
 [[nodiscard]] Bytes HttpRequestVia(const ProxyRoutes& routes, std::string_view url, HttpOptions options);
 
 }  // namespace qx

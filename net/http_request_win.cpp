@@ -42,12 +42,14 @@ void holdMultithreadedApartment() noexcept {
 constexpr std::string_view kRequestProgId = "WinHttp.WinHttpRequest.5.1";
 constexpr std::string_view kVerbs[] = {"GET", "POST", "HEAD"};
 
+constexpr std::int32_t kOptionUrl = 1;
 constexpr std::int32_t kOptionSslErrorIgnoreFlags = 4;
 constexpr std::int32_t kOptionEnableRedirects = 6;
 constexpr std::int32_t kOptionSecureProtocols = 9;
 constexpr std::int32_t kSecureProtocolTls12 = 0x0800;
 // Untrusted authority, wrong usage, name mismatch, outside validity dates.
 constexpr std::int32_t kIgnoreAllCertificateErrors = 0x0100 | 0x0200 | 0x1000 | 0x2000;
+constexpr std::int32_t kProxySettingDirect = 1;
 constexpr std::int32_t kProxySettingNamedProxy = 2;
 constexpr std::int32_t kDefaultProxyCredentialFlag = 1;
 
@@ -116,6 +118,17 @@ void offerTls12(AutomationObject& request) {
     const auto protocols = static_cast<std::int32_t>(variantNumber(current));
     if (protocols & kSecureProtocolTls12) return;
     (void)request.put("Option", {kOptionSecureProtocols}, protocols | kSecureProtocolTls12);
+}
+
+// The URL the object is at: the requested one after Open, the last target
+// after it followed redirects (Windows documents the option for exactly that
+// check). Empty where the object cannot say: Wine's object answers E_NOTIMPL
+// for every option it reads but the URL code page (dlls/winhttp/request.c,
+// winhttp_request_get_Option).
+Text objectUrl(AutomationObject& request) {
+    const UniqueVariant url = request.get("Option", {kOptionUrl});
+    if (FAILED(request.lastResult()) || url.type() != VT_BSTR) return {};
+    return variantText(url);
 }
 
 // The declared body length, when the response headers carry a valid one.
@@ -297,11 +310,21 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
         waitSeconds = seconds;
     }
 
-    if (!options.proxy.empty()) (void)request.call("SetProxy", {kProxySettingNamedProxy, options.proxy});
+    // A route called direct is set as direct: without a setting the object
+    // uses the machine's WinHTTP proxy, and a shared object keeps the proxy
+    // of its previous request.
+    if (!options.proxy.empty()) {
+        (void)request.call("SetProxy", {kProxySettingNamedProxy, options.proxy});
+    } else if (options.direct) {
+        (void)request.call("SetProxy", {kProxySettingDirect});
+    }
 
     // Opened asynchronously, so that the wait can look at the response's
     // progress (awaitResponse); the caller still sees one blocking call.
     (void)request.call("Open", {verb, url, true});
+    // Read back rather than compared with url: the object may spell the
+    // requested URL its own way.
+    const Text openedUrl = options.atRequestedUrl ? objectUrl(request) : Text();
 
     // The object's credential member is SetCredentials(user, password,
     // flags), flags 1 (HTTPREQUEST_SETCREDENTIALS_FOR_PROXY) for the proxy
@@ -343,11 +366,13 @@ Bytes HttpRequest(std::string_view url, const HttpOptions& options) {
         (void)request.call("Send", {options.body});
     }
     WaitResult waited{Wait::Failed, request.lastResult()};
-    if (SUCCEEDED(request.lastResult())) {
+    const bool sent = SUCCEEDED(request.lastResult());
+    if (sent) {
         waited = awaitResponse(request, connection.connected() ? progress.get() : nullptr, waitSeconds,
                                options.maxBodyBytes);
-        if (waited.outcome != Wait::Received) abandon(request, waited.underWay, connection.connected());
     }
+    if (options.atRequestedUrl) *options.atRequestedUrl = !openedUrl.empty() && objectUrl(request) == openedUrl;
+    if (sent && waited.outcome != Wait::Received) abandon(request, waited.underWay, connection.connected());
     connection.disconnect();
 
     // After a failed send or wait the response is not read at all: under

@@ -117,14 +117,18 @@ bool bypassed(std::string_view bypassList, std::string_view url) {
 ProxyRoutes fixedProxiesFor(const ProxySettings& settings, std::string_view url) {
     const UrlParts parts = urlParts(url);
     ProxyRoutes forScheme, forAll;
+    bool anyProxy = false;  // for any scheme
     for (const std::string_view entry : entries(settings.proxy)) {
         const std::size_t equals = entry.find('=');
         if (equals == std::string_view::npos) {
             forAll.emplace_back(entry);
-        } else if (asciiLowered(entry.substr(0, equals)) == parts.scheme && equals + 1 < entry.size()) {
-            forScheme.emplace_back(entry.substr(equals + 1));
+            anyProxy = true;
+        } else if (equals + 1 < entry.size()) {
+            anyProxy = true;
+            if (asciiLowered(entry.substr(0, equals)) == parts.scheme) forScheme.emplace_back(entry.substr(equals + 1));
         }
     }
+    if (!anyProxy) return {};
     ProxyRoutes chosen = forScheme.empty() ? std::move(forAll) : std::move(forScheme);
     if (chosen.empty() || bypassed(settings.bypass, url)) return {Text()};
     return chosen;
@@ -139,9 +143,9 @@ ProxyRoutes scriptProxies(std::string_view answer) {
             skipNext = false;
         } else if (word == "direct") {
             routes.emplace_back();
-        } else if (word.rfind("socks", 0) == 0) {
-            skipNext = word == "socks" || word == "socks4" || word == "socks5";
-        } else if (word != "proxy" && word != "http" && word != "https") {
+        } else if (word.rfind("socks", 0) == 0 || word == "https") {
+            skipNext = word == "socks" || word == "socks4" || word == "socks5" || word == "https";
+        } else if (word != "proxy" && word != "http") {
             routes.emplace_back(entry);
         }
     }
@@ -152,15 +156,20 @@ ProxyRoutes scriptProxies(std::string_view answer) {
 std::optional<ScriptAnswer> ScriptAnswerCache::find(const ProxySettings& settings, std::string_view url,
                                                     Clock::time_point now) const {
     const auto found = entries_.find(Key(settings.autoDetect, settings.autoConfigUrl, Text(url)));
-    if (found == entries_.end() || now - found->second.kept >= kLifetime) return std::nullopt;
+    if (found == entries_.end() || now - found->second.kept >= lifetimeOf(found->second.answer)) return std::nullopt;
     return found->second.answer;
+}
+
+ScriptAnswerCache::Clock::duration ScriptAnswerCache::lifetimeOf(const ScriptAnswer& answer) {
+    if (answer.found || answer.failure == kNoScriptOnNetwork) return kLifetime;
+    return kTransientLifetime;
 }
 
 void ScriptAnswerCache::keep(const ProxySettings& settings, std::string_view url, ScriptAnswer answer,
                              Clock::time_point now) {
     if (entries_.size() >= kMostEntries) {
         for (auto it = entries_.begin(); it != entries_.end();) {
-            it = now - it->second.kept >= kLifetime ? entries_.erase(it) : std::next(it);
+            it = now - it->second.kept >= lifetimeOf(it->second.answer) ? entries_.erase(it) : std::next(it);
         }
         if (entries_.size() >= kMostEntries) entries_.clear();
     }

@@ -16,14 +16,20 @@ bool unreachable(HRESULT cause) noexcept {
 }  // namespace
 
 Bytes HttpRequestVia(const ProxyRoutes& routes, std::string_view url, HttpOptions options) {
+    options.proxy.clear();
+    options.direct = false;
+    if (routes.empty()) return HttpRequest(url, options);
     HRESULT cause = S_OK;
     if (!options.error) options.error = &cause;
-    const ProxyRoutes direct{Text()};
-    const ProxyRoutes& ways = routes.empty() ? direct : routes;
+    bool stayed = false;
+    if (!options.atRequestedUrl) options.atRequestedUrl = &stayed;
     for (std::size_t i = 0;; ++i) {
-        options.proxy = ways[i];
+        options.proxy = routes[i];
+        options.direct = routes[i].empty();
         Bytes body = HttpRequest(url, options);
-        if (i + 1 == ways.size() || !unreachable(*options.error)) return body;
+        // A failure after a redirect came from the redirect's target: the
+        // requested server may have taken the whole request already.
+        if (i + 1 == routes.size() || !unreachable(*options.error) || !*options.atRequestedUrl) return body;
     }
 }
 

@@ -36,7 +36,7 @@ constexpr int kReceiveMs = 10000;
 // script URL and the script in the session it was given ("Autoproxy Cache",
 // "AutoProxy Issues in WinHTTP"), so a session per request would detect and
 // fetch again every time. The answers are kept here too (Wine keeps nothing
-// per session), for ScriptAnswerCache::kLifetime.
+// per session), each as long as ScriptAnswerCache::lifetimeOf says.
 struct ScriptLookup {
     std::mutex lock;
     UniqueHinternet session;  // opened on first need
@@ -76,7 +76,7 @@ ScriptAnswer askScript(const WinHttpLibrary& library, HINTERNET session, const P
         info = {};
         found = library.getProxyForUrl(session, wideUrl.c_str(), &options, &info);
     }
-    if (!found) return {};
+    if (!found) return {false, {}, ::GetLastError()};
     const UniqueGlobalString proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
     if (info.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return {true, {Text()}};
     // Windows may hand over a list of proxies ("AutoProxy Issues in WinHTTP":
@@ -114,7 +114,7 @@ ScriptAnswer scriptAnswerFor(const WinHttpLibrary& library, const ProxySettings&
 ProxyRoutes systemProxiesFor(std::string_view url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config{};
     const WinHttpLibrary* const library = winHttp();
-    if (!library || !library->getIEProxyConfigForCurrentUser(&config)) return {Text()};
+    if (!library || !library->getIEProxyConfigForCurrentUser(&config)) return {};
     const UniqueGlobalString scriptUrl(config.lpszAutoConfigUrl), proxy(config.lpszProxy),
         bypass(config.lpszProxyBypass);
     ProxySettings settings;

@@ -229,21 +229,29 @@ TEST_F(HttpRequestCalls, ProxyCallsOnlyWithAProxyAndTheFlagDefaultsToOne) {
 }
 
 // Along a proxy list: the next way only when the one before could not be
-// reached, so that nothing was sent yet. The first `failures` sends fail.
+// reached, so that nothing was sent yet. The first `failures` sends fail,
+// with the object then at endUrl (null: it never says, as Wine's).
 struct FallbackCase {
     const char* name;
     HRESULT failure;
     int failures;
-    std::vector<std::string> proxies;  // SetProxy arguments, in order
+    std::vector<std::string> routes;  // SetProxy per attempt: a proxy, or "" for direct
     int attempts;
+    const char* endUrl = kUrl;
 };
 
 class HttpRequestFallback : public HttpRequestCalls, public ::testing::WithParamInterface<FallbackCase> {};
 
 TEST_P(HttpRequestFallback, TheNextWayOnlyWhenNothingWasSent) {
     int sends = 0;
+    fake->onInvoke("Open", [this] {
+        if (GetParam().endUrl) fake->answerText("Option", kUrl);
+        if (!GetParam().endUrl) fake->fail("Option", E_NOTIMPL);
+    });
     fake->onInvoke("Send", [this, &sends] {
-        fake->fail("Send", ++sends <= GetParam().failures ? GetParam().failure : S_OK);
+        const bool failing = ++sends <= GetParam().failures;
+        fake->fail("Send", failing ? GetParam().failure : S_OK);
+        if (failing && GetParam().endUrl) fake->answerText("Option", GetParam().endUrl);
     });
     fake->answerBytes("ResponseBody", toBytes("audio"));
     HttpOptions options;
@@ -251,9 +259,11 @@ TEST_P(HttpRequestFallback, TheNextWayOnlyWhenNothingWasSent) {
     HRESULT error = E_UNEXPECTED;
     options.error = &error;
     const Bytes body = HttpRequestVia({"a.invalid:1", "b.invalid:2", ""}, kUrl, options);
-    std::vector<std::string> proxies;
-    for (const std::string& proxy : GetParam().proxies) proxies.push_back("method SetProxy(I4 2, BSTR \"" + proxy + "\")");
-    EXPECT_EQ(fake->callsTo("SetProxy"), proxies);
+    std::vector<std::string> setProxy;
+    for (const std::string& route : GetParam().routes) {
+        setProxy.push_back(route.empty() ? "method SetProxy(I4 1)" : "method SetProxy(I4 2, BSTR \"" + route + "\")");
+    }
+    EXPECT_EQ(fake->callsTo("SetProxy"), setProxy);
     EXPECT_EQ(fake->callsTo("Open").size(), static_cast<std::size_t>(GetParam().attempts));
     const bool answered = GetParam().failures < GetParam().attempts;
     EXPECT_EQ(body, answered ? toBytes("audio") : Bytes());
@@ -264,11 +274,18 @@ INSTANTIATE_TEST_SUITE_P(
     , HttpRequestFallback,
     ::testing::Values(FallbackCase{"FirstAnswers", kCannotConnect, 0, {"a.invalid:1"}, 1},
                       FallbackCase{"FirstNameNotResolved", kNameNotResolved, 1, {"a.invalid:1", "b.invalid:2"}, 2},
-                      FallbackCase{"BothRefuseThenDirect", kCannotConnect, 2, {"a.invalid:1", "b.invalid:2"}, 3},
-                      FallbackCase{"NoWayAnswers", kCannotConnect, 3, {"a.invalid:1", "b.invalid:2"}, 3},
+                      // The direct step is set as direct, not left to the
+                      // proxy of the attempt before.
+                      FallbackCase{"BothRefuseThenDirect", kCannotConnect, 2, {"a.invalid:1", "b.invalid:2", ""}, 3},
+                      FallbackCase{"NoWayAnswers", kCannotConnect, 3, {"a.invalid:1", "b.invalid:2", ""}, 3},
                       // Perhaps sent already: never again.
                       FallbackCase{"TimeoutEndsIt", kTimedOut, 1, {"a.invalid:1"}, 1},
-                      FallbackCase{"ConnectionLostEndsIt", kConnectionLost, 1, {"a.invalid:1"}, 1}),
+                      FallbackCase{"ConnectionLostEndsIt", kConnectionLost, 1, {"a.invalid:1"}, 1},
+                      // The first server took the POST and redirected; its
+                      // target could not be reached.
+                      FallbackCase{"RedirectTargetUnreachableEndsIt", kCannotConnect, 1, {"a.invalid:1"}, 1,
+                                   "http://elsewhere.invalid/path"},
+                      FallbackCase{"UrlUnknownEndsIt", kCannotConnect, 1, {"a.invalid:1"}, 1, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct HeaderCase {

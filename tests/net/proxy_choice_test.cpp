@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace qx {
 namespace {
 
@@ -34,7 +36,10 @@ struct ListCase {
 
 TEST(ProxyList, FixedProxiesKeepTheirOrderPerScheme) {
     const ListCase cases[] = {
-        {"", "http://a.test/", {""}},
+        // No proxy named: no way at all, so the object keeps its default.
+        {"", "http://a.test/", {}},
+        {"", "http://b.skip.test/", {}},
+        {"https=", "http://a.test/", {}},
         {"p.test:1", "https://a.test/", {"p.test:1"}},
         {"p.test:1;q.test:2 r.test:3", "http://a.test/", {"p.test:1", "q.test:2", "r.test:3"}},
         {"p.test:1;https=s.test:1;https=t.test:2", "https://a.test/", {"s.test:1", "t.test:2"}},
@@ -56,7 +61,9 @@ TEST(ProxyList, ScriptAnswersListProxiesAndDirect) {
         {"PROXY a.test:8080; PROXY b.test:8080; direct", "", {"a.test:8080", "b.test:8080", ""}},
         {"a.test:8080", "", {"a.test:8080"}},
         {"DIRECT", "", {""}},
-        {"SOCKS s.test:1080; HTTPS a.test:443", "", {"a.test:443"}},
+        // TLS to a proxy, like SOCKS, is beyond the request object.
+        {"SOCKS s.test:1080; HTTPS a.test:443", "", {""}},
+        {"HTTPS a.test:443; HTTP b.test:8080; DIRECT", "", {"b.test:8080", ""}},
         {"SOCKS5 s.test:1080", "", {""}},
         {"", "", {""}},
     };
@@ -94,15 +101,43 @@ TEST(ScriptAnswerCache, KeptPerUrlAndSettingsForFiveMinutes) {
     };
     const ScriptAnswerCache::Clock::time_point start{std::chrono::hours(1)};
     for (const CacheCase& c : cases) {
-        for (const bool found : {true, false}) {  // a failed search is kept as well
-            ScriptAnswerCache cache;
-            cache.keep(detecting("http://pac.test/a.pac"), "http://x.test/",
-                       found ? ScriptAnswer{true, {"a.test:1", ""}} : ScriptAnswer{}, start);
-            const std::optional<ScriptAnswer> kept = cache.find(c.later, c.url, start + c.after);
-            ASSERT_EQ(kept.has_value(), c.kept) << c.name;
-            if (kept) EXPECT_EQ(kept->routes, found ? ProxyRoutes({"a.test:1", ""}) : ProxyRoutes()) << c.name;
-            if (kept) EXPECT_EQ(kept->found, found) << c.name;
+        ScriptAnswerCache cache;
+        cache.keep(detecting("http://pac.test/a.pac"), "http://x.test/", ScriptAnswer{true, {"a.test:1", ""}}, start);
+        const std::optional<ScriptAnswer> kept = cache.find(c.later, c.url, start + c.after);
+        ASSERT_EQ(kept.has_value(), c.kept) << c.name;
+        if (kept) {
+            EXPECT_EQ(kept->routes, ProxyRoutes({"a.test:1", ""})) << c.name;
         }
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    std::uint32_t error;  // the system's error code
+    int keptSeconds;
+};
+
+// Only "no script on this network" lasts; anything else may be gone at the
+// next Start.
+TEST(ScriptAnswerCache, EachFailureKeptAsLongAsItsCause) {
+    const FailureCase cases[] = {
+        {"NoScriptOnNetwork", 12180, 300},  // ERROR_WINHTTP_AUTODETECTION_FAILED
+        {"ScriptNotDownloaded", 12167, 20},  // ERROR_WINHTTP_UNABLE_TO_DOWNLOAD_SCRIPT
+        {"TimedOut", 12002, 20},             // ERROR_WINHTTP_TIMEOUT
+        {"ScriptDidNotRun", 12166, 20},      // ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT
+        {"LogonRefused", 12015, 20},         // ERROR_WINHTTP_LOGIN_FAILURE
+        {"Unknown", 0, 20},
+    };
+    const ScriptAnswerCache::Clock::time_point start{std::chrono::hours(1)};
+    for (const FailureCase& c : cases) {
+        ScriptAnswerCache cache;
+        cache.keep(detecting(), "http://x.test/", ScriptAnswer{false, {}, c.error}, start);
+        const auto at = [&](int seconds) { return cache.find(detecting(), "http://x.test/", start + std::chrono::seconds(seconds)); };
+        const std::optional<ScriptAnswer> kept = at(c.keptSeconds - 1);
+        ASSERT_TRUE(kept.has_value()) << c.name;
+        EXPECT_FALSE(kept->found) << c.name;
+        EXPECT_EQ(kept->failure, c.error) << c.name;
+        EXPECT_FALSE(at(c.keptSeconds).has_value()) << c.name;
     }
 }
 

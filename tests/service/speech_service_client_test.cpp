@@ -138,8 +138,11 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
 struct ProxyCase {
     const char* name;
     ProxySettings settings;  // autoConfigUrl "served": the script below; "gone": nothing listens there
-    const char* tokenProxy;      // for https://token.speech.test/..., "" for none
-    const char* synthesisProxy;  // for http://api.synthesis.test/...
+    // The route set for https://token.speech.test/... and for
+    // http://api.synthesis.test/...: a proxy, "" for direct, null for none
+    // (the object's default).
+    const char* tokenProxy;
+    const char* synthesisProxy;
 };
 
 void PrintTo(const ProxyCase& c, std::ostream* os) { *os << c.name; }
@@ -171,7 +174,8 @@ TEST_P(ServiceProxy, EachRequestGetsTheProxyTheSettingsNameForItsUrl) {
     (void)client.synthesize("t", "x", "5", "5", "9", "0");
     std::vector<std::string> expected;
     for (const char* proxy : {GetParam().tokenProxy, GetParam().synthesisProxy}) {
-        if (*proxy) expected.push_back(std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")");
+        if (!proxy) continue;
+        expected.push_back(*proxy ? std::string("method SetProxy(I4 2, BSTR \"") + proxy + "\")" : "method SetProxy(I4 1)");
     }
     EXPECT_EQ(fake->callsTo("SetProxy"), expected);
 }
@@ -187,13 +191,14 @@ ProxySettings proxy(Text fixed, Text bypass = {}, Text script = {}) {
 INSTANTIATE_TEST_SUITE_P(
     , ServiceProxy,
     ::testing::Values(
-        ProxyCase{"DirectConnection", {}, "", ""},
+        ProxyCase{"NothingSetKeepsTheDefault", {}, nullptr, nullptr},
         ProxyCase{"FixedBypassedByWildcard", proxy("p.test:3128", "*.synthesis.test"), "p.test:3128", ""},
         ProxyCase{"LocalBypassesNoDottedHost", proxy("p.test:3128", "<local>"), "p.test:3128", "p.test:3128"},
         ProxyCase{"PerScheme", proxy("http=web.test:80;https=tls.test:443"), "tls.test:443", "web.test:80"},
+        ProxyCase{"OtherSchemeOnlyIsDirect", proxy("https=tls.test:443"), "tls.test:443", ""},
         ProxyCase{"Script", proxy("", "", "served"), "127.0.0.1:3999", ""},
         ProxyCase{"ScriptGoneFallsBackToFixed", proxy("p.test:3128", "", "gone"), "p.test:3128", "p.test:3128"},
-        ProxyCase{"ScriptGoneWithoutFixedGoesDirect", proxy("", "", "gone"), "", ""}),
+        ProxyCase{"ScriptGoneWithoutFixedKeepsTheDefault", proxy("", "", "gone"), nullptr, nullptr}),
     [](const ::testing::TestParamInfo<ProxyCase>& info) { return std::string(info.param.name); });
 
 // A proxy of the list that refuses the connection gives way to the next.
@@ -206,6 +211,7 @@ TEST(ServiceProxyList, AProxyThatCannotBeReachedGivesWayToTheNext) {
     int sends = 0;
     constexpr HRESULT kCannotConnect = static_cast<HRESULT>(0x80072EFD);
     fake->onInvoke("Send", [&fake, &sends] { fake->fail("Send", ++sends == 1 ? kCannotConnect : S_OK); });
+    fake->answerText("Option", "https://token.speech.test/t");  // no redirect followed
     const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
     const SpeechServiceClient client("https://token.speech.test/t", "http://api.synthesis.test/text2audio");
     (void)client.requestToken("s", "a");

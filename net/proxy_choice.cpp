@@ -143,8 +143,10 @@ ProxyRoutes scriptProxies(std::string_view answer) {
             skipNext = false;
         } else if (word == "direct") {
             routes.emplace_back();
-        } else if (word.rfind("socks", 0) == 0 || word == "https") {
-            skipNext = word == "socks" || word == "socks4" || word == "socks5" || word == "https";
+        } else if (word == "socks" || word == "socks4" || word == "socks5" || word == "https") {
+            skipNext = true;
+        } else if (word.rfind("socks=", 0) == 0) {
+            // the per-scheme form "socks=host:port": skipped as well
         } else if (word != "proxy" && word != "http") {
             routes.emplace_back(entry);
         }

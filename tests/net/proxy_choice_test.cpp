@@ -65,6 +65,7 @@ TEST(ProxyList, ScriptAnswersListProxiesAndDirect) {
         {"SOCKS s.test:1080; HTTPS a.test:443", "", {""}},
         {"HTTPS a.test:443; HTTP b.test:8080; DIRECT", "", {"b.test:8080", ""}},
         {"SOCKS5 s.test:1080", "", {""}},
+        {"socks=s.test:1080; PROXY socks.test:8080", "", {"socks.test:8080"}},
         {"", "", {""}},
     };
     for (const ListCase& c : cases) EXPECT_EQ(scriptProxies(c.list), c.routes) << c.list;

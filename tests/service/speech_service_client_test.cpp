@@ -195,7 +195,6 @@ INSTANTIATE_TEST_SUITE_P(
         ProxyCase{"FixedBypassedByWildcard", proxy("p.test:3128", "*.synthesis.test"), "p.test:3128", ""},
         ProxyCase{"LocalBypassesNoDottedHost", proxy("p.test:3128", "<local>"), "p.test:3128", "p.test:3128"},
         ProxyCase{"PerScheme", proxy("http=web.test:80;https=tls.test:443"), "tls.test:443", "web.test:80"},
-        ProxyCase{"OtherSchemeOnlyIsDirect", proxy("https=tls.test:443"), "tls.test:443", ""},
         ProxyCase{"Script", proxy("", "", "served"), "127.0.0.1:3999", ""},
         ProxyCase{"ScriptGoneFallsBackToFixed", proxy("p.test:3128", "", "gone"), "p.test:3128", "p.test:3128"},
         ProxyCase{"ScriptGoneWithoutFixedKeepsTheDefault", proxy("", "", "gone"), nullptr, nullptr}),

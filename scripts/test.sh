@@ -50,8 +50,7 @@ status=0
 qx_xvfb_up
 qx_wine_up
 qx_gui_warmup
-# Every test runs once; only a failed test labelled wine-fault-rerun runs once
-# more, and the last line names each that passed only then (docs/testing.md, Reruns).
+# What follows carries out the rerun policy written in docs/testing.md ("Reruns").
 first_run=0
 ctest --test-dir "$QX_BUILD" -j "$QX_TEST_JOBS" -LE '^bench$' --output-on-failure --timeout 300 \
   </dev/null || first_run=1

@@ -50,12 +50,7 @@ status=0
 qx_xvfb_up
 qx_wine_up
 qx_gui_warmup
-# Every test runs once: a fault that shows now and then is a fault to find,
-# not to hide. The one exception is a test that meets a fault of Wine's own,
-# diagnosed and named beside it with how to reproduce it, that the product
-# cannot avoid: such a test carries the CTest label wine-fault-rerun, and only
-# it runs once more when it fails. Each test that passed only on its second
-# run is named on the last line of the output, so that every log shows it.
+# What follows carries out the rerun policy written in docs/testing.md ("Reruns").
 first_run=0
 ctest --test-dir "$QX_BUILD" -j "$QX_TEST_JOBS" -LE '^bench$' --output-on-failure --timeout 300 \
   </dev/null || first_run=1

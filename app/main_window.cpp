@@ -13,7 +13,7 @@
 #include "app/control_text.h"
 #include "app/icon_file.h"
 #include "app/window_tables.h"
-#include "build_config.h"
+#include "platform/build_config.h"
 #include "job/audio_file.h"
 #include "job/settings_file.h"
 #include "job/synthesis_job.h"

@@ -19,7 +19,9 @@ if(WIN32)
   foreach(target gtest gtest_main gmock gmock_main)
     target_compile_options(${target} PRIVATE ${QX_TEST_COMPILE_OPTIONS})
   endforeach()
-  file(WRITE ${CMAKE_BINARY_DIR}/qx_test_pch.cpp "")
+  # file(CONFIGURE) writes only when the content changes: a rewrite on every
+  # configure would rebuild the precompiled header and every test with it.
+  file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/qx_test_pch.cpp CONTENT "")
   add_library(qx_test_pch STATIC ${CMAKE_BINARY_DIR}/qx_test_pch.cpp)
   target_link_libraries(qx_test_pch PRIVATE GTest::gmock)
   target_compile_options(qx_test_pch PRIVATE ${QX_TEST_COMPILE_OPTIONS})

@@ -21,25 +21,8 @@ constexpr DWORD kBufferStep = 1024;
 // they cross the wide-character interface as the ANSI decoding of their bytes:
 // the platform's encoding then gives the bytes back unchanged. (Converting them
 // as 936 instead would turn Chinese values into "?" on a Western system.)
-std::wstring profileValue(std::string_view bytes) {
-    if (bytes.empty()) return {};
-    const int size = static_cast<int>(bytes.size());
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), size, wide.data(), n);
-    return wide;
-}
-
-Text valueBytes(std::wstring_view wide) {
-    if (wide.empty()) return {};
-    const int size = static_cast<int>(wide.size());
-    const int n = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    if (n <= 0) return {};
-    Text bytes(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), size, bytes.data(), n, nullptr, nullptr);
-    return bytes;
-}
+std::wstring profileValue(std::string_view bytes) { return widen(bytes, kCodePageAnsi); }
+Text valueBytes(std::wstring_view wide) { return narrow(wide, kCodePageAnsi); }
 
 // Key names are ASCII; widening them as 936 is exact.
 std::wstring keyName(std::string_view key) { return widenText(key); }

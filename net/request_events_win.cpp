@@ -8,25 +8,6 @@ ComPtr<ResponseProgress> ResponseProgress::create() {
     return ComPtr<ResponseProgress>::attach(new (std::nothrow) ResponseProgress());
 }
 
-HRESULT ResponseProgress::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == kIidWinHttpRequestEvents) {
-        *out = static_cast<IWinHttpRequestEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG ResponseProgress::AddRef() { return ++refs_; }
-
-ULONG ResponseProgress::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-}
-
 void ResponseProgress::OnResponseStart(long, BSTR) { started_ = true; }
 
 // Each event hands over the bytes of one read.

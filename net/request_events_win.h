@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/com_object.h"
 #include "platform/unique.h"
 
 namespace qx {
@@ -29,7 +30,7 @@ struct IWinHttpRequestEvents : public IUnknown {
 // how the request ended: finished, or failed with the object's error number.
 // The object may fire its events from a thread of its own, so the counts are
 // atomic, and nothing here calls back into the object.
-class ResponseProgress final : public IWinHttpRequestEvents {
+class ResponseProgress final : public ComObject<IWinHttpRequestEvents, kIidWinHttpRequestEvents> {
 public:
     [[nodiscard]] static ComPtr<ResponseProgress> create();
 
@@ -39,9 +40,6 @@ public:
     // The error the object reported (an HRESULT), or S_OK while it reported none.
     [[nodiscard]] HRESULT error() const noexcept { return error_.load(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     void STDMETHODCALLTYPE OnResponseStart(long status, BSTR contentType) override;
     void STDMETHODCALLTYPE OnResponseDataAvailable(SAFEARRAY** data) override;
     void STDMETHODCALLTYPE OnResponseFinished() override;
@@ -49,9 +47,8 @@ public:
 
 private:
     ResponseProgress() = default;
-    ~ResponseProgress() = default;
+    ~ResponseProgress() override = default;
 
-    std::atomic<ULONG> refs_{1};
     std::atomic<bool> started_{false};
     std::atomic<std::uint64_t> bytes_{0};
     std::atomic<bool> finished_{false};

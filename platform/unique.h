@@ -11,9 +11,16 @@
 
 namespace qx {
 
+// What an owner holds when it holds nothing: T{} for most handles.
+template <class T>
+struct NullIsEmpty {
+    static T empty() noexcept { return T{}; }
+    static bool isEmpty(T value) noexcept { return value == T{}; }
+};
+
 // Owner of a handle-like value T that is closed with Close and is empty when
-// it equals Invalid.
-template <class T, auto Close, T Invalid = T{}>
+// Empty says so.
+template <class T, auto Close, class Empty = NullIsEmpty<T>>
 class Unique {
 public:
     Unique() noexcept = default;
@@ -28,7 +35,7 @@ public:
     ~Unique() { reset(); }
 
     [[nodiscard]] T get() const noexcept { return value_; }
-    [[nodiscard]] bool valid() const noexcept { return value_ != Invalid; }
+    [[nodiscard]] bool valid() const noexcept { return !Empty::isEmpty(value_); }
     explicit operator bool() const noexcept { return valid(); }
 
     // Address for an out parameter; the old value is closed first.
@@ -36,14 +43,14 @@ public:
         reset();
         return &value_;
     }
-    void reset(T value = Invalid) noexcept {
+    void reset(T value = Empty::empty()) noexcept {
         T old = std::exchange(value_, value);
-        if (old != Invalid) Close(old);
+        if (!Empty::isEmpty(old)) Close(old);
     }
-    [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
+    [[nodiscard]] T release() noexcept { return std::exchange(value_, Empty::empty()); }
 
 private:
-    T value_ = Invalid;
+    T value_ = Empty::empty();
 };
 
 using UniqueHandle = Unique<HANDLE, &::CloseHandle>;  // threads, events, processes
@@ -53,36 +60,17 @@ using UniqueHglobal = Unique<HGLOBAL, &::GlobalFree>;
 using UniqueHmodule = Unique<HMODULE, &::FreeLibrary>;  // from LoadLibrary, never GetModuleHandle
 
 // A file handle: CreateFile reports failure as INVALID_HANDLE_VALUE, not null.
-class UniqueFile {
-public:
-    UniqueFile() noexcept = default;
-    explicit UniqueFile(HANDLE h) noexcept : h_(h) {}
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-    UniqueFile(UniqueFile&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    UniqueFile& operator=(UniqueFile&& o) noexcept {
-        if (this != &o) {
-            reset();
-            h_ = std::exchange(o.h_, INVALID_HANDLE_VALUE);
-        }
-        return *this;
-    }
-    ~UniqueFile() { reset(); }
-    [[nodiscard]] HANDLE get() const noexcept { return h_; }
-    [[nodiscard]] bool valid() const noexcept { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    void reset() noexcept {
-        if (valid()) ::CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
+struct FileHandleIsEmpty {
+    static HANDLE empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool isEmpty(HANDLE h) noexcept { return h == INVALID_HANDLE_VALUE || h == nullptr; }
 };
+using UniqueFile = Unique<HANDLE, &::CloseHandle, FileHandleIsEmpty>;
 
 // BSTR owner.
 using UniqueBstr = Unique<BSTR, &::SysFreeString>;
 
-// VARIANT owner: VariantInit on construction, VariantClear on reset.
+// VARIANT owner: VariantInit on construction, VariantClear on reset. Not a
+// Unique: a VARIANT lives in place and is handed out by address, not by value.
 class UniqueVariant {
 public:
     UniqueVariant() noexcept { ::VariantInit(&v_); }

@@ -49,10 +49,14 @@ qx_wine_env() {
 }
 
 # Starts a persistent wineserver and Wine's services with their output
-# detached, so that no test inherits (and holds open) CTest's pipes.
+# detached, so that no test inherits (and holds open) CTest's pipes. A
+# server already running for the prefix is used as it is; QX_WINE_STARTED
+# (this shell's, never exported) says whether this call started one, and
+# qx_wine_down stops only that.
 qx_wine_up() {
   qx_wine_env
-  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running: fine
+  QX_WINE_STARTED=
+  if wineserver -p </dev/null >/dev/null 2>&1; then QX_WINE_STARTED=1; fi
   qx_wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
@@ -72,13 +76,17 @@ qx_gui_warmup() {
   rm -rf "$dir"
 }
 
-# Stops the wineserver of this build tree's prefix only.
+# Stops the wineserver of this build tree's prefix if qx_wine_up started it.
 qx_wine_down() {
+  [ -n "${QX_WINE_STARTED:-}" ] || return 0
   ( qx_wine_env; wineserver -k >/dev/null 2>&1 || true )
+  QX_WINE_STARTED=
 }
 
-# Starts Xvfb on a free display unless one is given; exports DISPLAY and
-# QX_XVFB_PID (empty when an existing display is used).
+# Starts Xvfb of its own on a free display, even when DISPLAY is set (tests
+# never open windows on a person's desktop), and sets DISPLAY and QX_XVFB_PID.
+# QX_XVFB_PID is this shell's, never exported: a script run from here cannot
+# stop the caller's display.
 qx_xvfb_up() {
   QX_XVFB_PID=
   local n
@@ -92,13 +100,13 @@ qx_xvfb_up() {
       sleep 0.1
     done
     export DISPLAY=":$n"
-    export QX_XVFB_PID
     return 0
   done
   echo "no free X display" >&2
   return 1
 }
 
+# Stops the Xvfb that qx_xvfb_up started in this shell.
 qx_xvfb_down() {
   if [ -n "${QX_XVFB_PID:-}" ]; then
     kill "$QX_XVFB_PID" 2>/dev/null || true

@@ -2,7 +2,8 @@
 # The main job: builds the program wired to the local speech service
 # emulator, starts the emulator with a demo key pair and runs the program
 # from build/win/run (its settings file and MP3 files land there).
-# With a display the window opens there. Without one, it runs one scripted
+# With a display the window opens there, and the line "run: the program is
+# open on :N" says when. Without one, it runs one scripted
 # synthesis of a Chinese sentence under a virtual display, prints the message
 # and the MP3 it wrote, and leaves a screenshot.
 set -euo pipefail
@@ -15,6 +16,8 @@ state="$run/emulator.state"
 demo_api_key=qx-dev-api-key
 demo_secret_key=qx-dev-secret-key
 
+# Stops what this script started: the emulator, and the wineserver and
+# Xvfb only when it started them (lib.sh keeps a caller's own).
 cleanup() {
   python3 "$QX_ROOT/tools/speech_emulator/emuctl.py" stop --state "$state" >/dev/null 2>&1 || true
   qx_wine_down
@@ -50,8 +53,16 @@ winepath_of() { echo "Z:${1//\//\\}"; }
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   qx_wine_up
-  echo "run: the program is open on $DISPLAY; MP3 files are written to $run"
-  (cd "$run" && "$QX_BUILD/wine-run.sh" "$exe")
+  (cd "$run" && exec "$QX_BUILD/wine-run.sh" "$exe" </dev/null) &
+  pid=$!
+  # The line says the window is there to drive (a first window on a new
+  # display takes Wine many seconds).
+  if driver --timeout 240 wait >/dev/null; then
+    echo "run: the program is open on $DISPLAY; MP3 files are written to $run"
+  else
+    echo "run: the window did not appear" >&2
+  fi
+  wait "$pid" || true
   exit 0
 fi
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "build_config.h"
+#include "platform/build_config.h"
 #include "net/header_cookie.h"
 #include "net/http_request.h"
 #include "net/system_proxy_win.h"

@@ -185,24 +185,6 @@ TEST(SaveAudioFile, AtADriveRootLandsInTheRootWhereverTheCurrentDirectoryIs) {
     ::DeleteFileW(expected.c_str());
 }
 
-// 250 characters: the temporary file and the MP3 need the \\?\ form on
-// Windows (Wine takes either); the path returned is the ordinary one.
-TEST(SaveAudioFile, FolderPathOf250Characters) {
-    ScratchDirectory dir;
-    std::wstring deep = dir.path();
-    while (deep.size() < 250) {
-        deep += L"\\" + std::wstring(std::min<std::size_t>(60, 250 - deep.size() - 1), L'd');
-        ASSERT_TRUE(::CreateDirectoryW(pathForCalls(deep).c_str(), nullptr));
-    }
-    ASSERT_EQ(deep.size(), 250u);
-    const Bytes audio = someAudio(5000, 6);
-    const std::wstring saved = saveAudioFile(deep, audio, "1704067200123", kNoOtherStamp);
-    EXPECT_EQ(saved, deep + L"\\1704067200123.mp3");
-    EXPECT_EQ(readFile(L"\\\\?\\" + deep + L"\\1704067200123.mp3"), audio);
-    std::error_code ignored;
-    std::filesystem::remove_all(L"\\\\?\\" + deep.substr(0, deep.find(L'\\', dir.path().size() + 1)), ignored);
-}
-
 TEST(PathForCalls, LongFullPathsTakeTheExtendedForm) {
     const std::wstring at260 = L"C:\\" + std::wstring(257, L'a');
     const std::wstring share260 = L"\\\\host\\share\\" + std::wstring(247, L'a');

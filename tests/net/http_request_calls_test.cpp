@@ -30,6 +30,9 @@ constexpr HRESULT kTimedOut = static_cast<HRESULT>(0x80072EE2);
 constexpr HRESULT kInvalidServerResponse = static_cast<HRESULT>(0x80072F78);
 // How long the double takes for a WaitForResponse slice that runs out.
 constexpr DWORD kSliceRunsOutMs = 600;
+// The request object's events interface, {F97F4E15-B787-4212-80D1-D380CBBF982E}
+// in httprequest.idl: spelled here, so that a wrong id in the program shows.
+constexpr IID kRequestEventsIid = {0xf97f4e15, 0xb787, 0x4212, {0x80, 0xd1, 0xd3, 0x80, 0xcb, 0xbf, 0x98, 0x2e}};
 constexpr char kUserAgentLine[] =
     "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/55.0.2883.87 Safari/537.36";
@@ -511,7 +514,7 @@ TEST_F(HttpRequestWait, AResponseUnderWayIsWaitedForPastTheTimeout) {
 // An object with events (Windows) applies its timeouts to every phase
 // itself, the wait for the headers included.
 TEST_F(HttpRequestWait, AnObjectWithEventsIsWaitedForAsLongAsItWorks) {
-    fake->offerEvents(kIidWinHttpRequestEvents);
+    fake->offerEvents(kRequestEventsIid);
     fake->fail("Status", DISP_E_EXCEPTION);
     bool advisedDuringTheWait = false;
     fake->onInvoke("WaitForResponse", [this, &advisedDuringTheWait] {
@@ -540,7 +543,7 @@ class HttpRequestEventEnd : public HttpRequestWait, public ::testing::WithParamI
 
 TEST_P(HttpRequestEventEnd, TheEventsDecide) {
     constexpr HRESULT kConnectionError = 0x80072EFE;
-    fake->offerEvents(kIidWinHttpRequestEvents);
+    fake->offerEvents(kRequestEventsIid);
     fake->delay("WaitForResponse", 0);
     fake->onInvoke("WaitForResponse", [this] {
         if (++slices == 1) sink()->OnResponseStart(200, nullptr);
@@ -582,7 +585,7 @@ TEST_P(HttpRequestBodyBound, AReplyLongerThanTheBoundIsAbandoned) {
         fake->fail("GetResponseHeader", DISP_E_EXCEPTION);
     }
     if (c.counted) {
-        fake->offerEvents(kIidWinHttpRequestEvents);
+        fake->offerEvents(kRequestEventsIid);
         fake->onInvoke("WaitForResponse", [this, &c] {
             if (++slices == 2) fake->answerBool("WaitForResponse", true);
             if (slices != 1) return;

@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "platform/automation_object.h"
+#include "platform/com_object.h"
 #include "tests/support/recording_dispatch.h"
 
 namespace qx {
@@ -15,21 +14,9 @@ namespace {
 constexpr char kProgId[] = "WinHttp.WinHttpRequest.5.1";
 constexpr char kClsidText[] = "{2087c2f4-2cef-4953-a8ab-66779b670495}";
 
-// An object whose IRunnableObject::Run fails, counting its references.
-class NotRunnable final : public IRunnableObject {
+// An object whose IRunnableObject::Run fails.
+class NotRunnable final : public ComObject<IRunnableObject, IID_IRunnableObject> {
 public:
-    std::atomic<ULONG> refs{1};
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IRunnableObject) {
-            *out = static_cast<IRunnableObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the test's stack
     HRESULT STDMETHODCALLTYPE GetRunningClass(CLSID*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Run(LPBINDCTX) override { return E_UNEXPECTED; }
     BOOL STDMETHODCALLTYPE IsRunning() override { return FALSE; }
@@ -65,15 +52,15 @@ TEST_F(AutomationObjectCreation, OtherFailuresAreNotRetried) {
 }
 
 TEST_F(AutomationObjectCreation, AnObjectThatFailsToRunIsReleased) {
-    NotRunnable notRunnable;
+    const ComPtr<NotRunnable> notRunnable = ComPtr<NotRunnable>::attach(new NotRunnable());
     {
-        const test::ClassOverride standIn(kProgId, &notRunnable);
+        const test::ClassOverride standIn(kProgId, notRunnable.get());
         AutomationObject object;
         EXPECT_FALSE(object.create(kProgId));
         EXPECT_EQ(object.lastResult(), E_UNEXPECTED);
         EXPECT_TRUE(object.empty());
     }
-    EXPECT_EQ(notRunnable.refs.load(), 1u);  // only the test's own reference is left
+    EXPECT_EQ(notRunnable->references(), 1u);  // only the test's own reference is left
 }
 
 TEST_F(AutomationObjectCreation, AClsidTextServesWhenItIsNoProgId) {

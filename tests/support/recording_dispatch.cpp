@@ -6,8 +6,6 @@
 #include <cctype>
 #include <cstdio>
 
-#include "text/encoding.h"
-
 namespace qx::test {
 
 namespace {
@@ -15,6 +13,24 @@ namespace {
 std::string lower(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// Code page 936 <-> UTF-16. A 936 character takes at most two bytes per
+// UTF-16 unit, and at least one byte per unit the other way.
+std::string gbk(std::wstring_view wide) {
+    std::string out(2 * wide.size(), '\0');
+    const int n = ::WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                        static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return out;
+}
+
+std::wstring fromGbk(std::string_view bytes) {
+    std::wstring out(bytes.size(), L'\0');
+    const int n = ::MultiByteToWideChar(936, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(),
+                                        static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return out;
 }
 
@@ -44,7 +60,7 @@ std::string describe(const VARIANT& v) {
         case VT_R8: return "R8 " + std::to_string(v.dblVal);
         case VT_EMPTY: return "EMPTY";
         case VT_BSTR:
-            return "BSTR " + quoted(v.bstrVal ? narrowText(std::wstring_view(v.bstrVal, ::SysStringLen(v.bstrVal)))
+            return "BSTR " + quoted(v.bstrVal ? gbk(std::wstring_view(v.bstrVal, ::SysStringLen(v.bstrVal)))
                                               : std::string());
         case VT_ARRAY | VT_UI1: {
             UniqueVariant copy;
@@ -66,36 +82,7 @@ std::string kindName(WORD flags) {
     return get ? "get" : "method";
 }
 
-// Reference counting and QueryInterface of a test object that offers the
-// interface it derives from; Iid names that interface.
-template <class Interface, const IID& Iid>
-class OneInterface : public Interface {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == Iid) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-protected:
-    virtual ~OneInterface() = default;
-
-private:
-    std::atomic<ULONG> refs_{1};
-};
-
-class Factory final : public OneInterface<IClassFactory, IID_IClassFactory> {
+class Factory final : public ComObject<IClassFactory, IID_IClassFactory> {
 public:
     Factory(IUnknown* object, std::vector<HRESULT> failures, HRESULT last)
         : object_(AutomationObject::fromUnknown(object)), failures_(std::move(failures)), last_(last) {}
@@ -120,7 +107,7 @@ private:
 };
 
 // One connection point that takes one sink at a time.
-class SingleConnectionPoint final : public OneInterface<IConnectionPoint, IID_IConnectionPoint> {
+class SingleConnectionPoint final : public ComObject<IConnectionPoint, IID_IConnectionPoint> {
 public:
     SingleConnectionPoint(IConnectionPointContainer* container, REFIID iid) : owner_(container), iid_(iid) {}
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
@@ -161,24 +148,13 @@ private:
 
 // The double's connection point container, handed out by its
 // QueryInterface; any other interface is asked of the double.
-class EventsContainer final : public IConnectionPointContainer {
+class EventsContainer final : public ComObject<IConnectionPointContainer, IID_IConnectionPointContainer> {
 public:
     EventsContainer(IDispatch* object, REFIID iid)
         : object_(object), point_(ComPtr<IConnectionPoint>::attach(new SingleConnectionPoint(this, iid))) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IConnectionPointContainer) {
-            *out = static_cast<IConnectionPointContainer*>(this);
-            AddRef();
-            return S_OK;
-        }
+        if (iid == IID_IConnectionPointContainer) return ComObject::QueryInterface(iid, out);
         return object_->QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
     }
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
         if (out) *out = nullptr;
@@ -196,8 +172,7 @@ public:
     [[nodiscard]] IUnknown* sink() const { return static_cast<SingleConnectionPoint*>(point_.get())->sink(); }
 
 private:
-    ~EventsContainer() = default;
-    std::atomic<ULONG> refs_{1};
+    ~EventsContainer() override = default;
     IDispatch* object_;  // the double, which holds this container
     ComPtr<IConnectionPoint> point_;
 };
@@ -235,7 +210,7 @@ RecordingDispatch::Answer& RecordingDispatch::answerFor(std::string_view name) {
 void RecordingDispatch::answerText(std::string_view name, std::string_view text) {
     Answer& answer = answerFor(name);
     answer.hr = S_OK;
-    const std::wstring wide = widenText(text);
+    const std::wstring wide = fromGbk(text);
     VARIANT* v = answer.value.put();
     v->vt = VT_BSTR;
     v->bstrVal = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
@@ -280,23 +255,8 @@ IUnknown* RecordingDispatch::advised() const {
 }
 
 HRESULT RecordingDispatch::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    if (iid == IID_IConnectionPointContainer && events_) return events_->QueryInterface(iid, out);
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG RecordingDispatch::AddRef() { return ++refs_; }
-
-ULONG RecordingDispatch::Release() {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
+    if (iid == IID_IConnectionPointContainer && events_ && out) return events_->QueryInterface(iid, out);
+    return ComObject::QueryInterface(iid, out);
 }
 
 HRESULT RecordingDispatch::GetTypeInfoCount(UINT* count) {
@@ -312,7 +272,7 @@ HRESULT RecordingDispatch::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
 HRESULT RecordingDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
     for (UINT i = 0; i < count; ++i) {
-        const std::string name = narrowText(names[i] ? std::wstring_view(names[i]) : std::wstring_view());
+        const std::string name = gbk(names[i] ? std::wstring_view(names[i]) : std::wstring_view());
         const std::string key = lower(name);
         DISPID id = 0;
         for (std::size_t j = 0; j < idNames_.size(); ++j) {
@@ -364,7 +324,7 @@ ClassOverride::ClassOverride(std::string_view progId, IUnknown* object, std::vec
 }
 
 void ClassOverride::registerFactory(std::string_view progId) {
-    const std::wstring wide = widenText(progId);
+    const std::wstring wide = fromGbk(progId);
     CLSID clsid{};
     if (FAILED(::CLSIDFromProgID(wide.c_str(), &clsid))) return;
     if (FAILED(::CoRegisterClassObject(clsid, factory_.get(), CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,

@@ -10,6 +10,8 @@
 //   method|get GetallResponseHeaders()
 //   method Send(UI1[] 3 "abc")
 // Texts are shown in code page 936, byte arrays with their length and bytes.
+// The double converts texts with the platform's own calls, not the
+// program's converter, so that a fault there shows in the log.
 
 #include <windows.h>
 #include <oaidl.h>
@@ -23,12 +25,13 @@
 #include <vector>
 
 #include "platform/automation_object.h"
+#include "platform/com_object.h"
 #include "platform/unique.h"
 #include "text/text.h"
 
 namespace qx::test {
 
-class RecordingDispatch final : public IDispatch {
+class RecordingDispatch final : public ComObject<IDispatch, IID_IDispatch> {
 public:
     // A new double, held by the returned handle.
     static ComPtr<RecordingDispatch> create();
@@ -42,8 +45,6 @@ public:
     // The member names, in call order.
     [[nodiscard]] std::vector<std::string> names() const;
     void clearCalls() { calls_.clear(); }
-    // The references held on the double now.
-    [[nodiscard]] ULONG references() const { return refs_.load(); }
 
     // Results of a member (name in any case), for every later invocation.
     void answerText(std::string_view name, std::string_view text);
@@ -61,10 +62,8 @@ public:
     void offerEvents(REFIID iid);
     [[nodiscard]] IUnknown* advised() const;
 
-    // IUnknown
+    // IUnknown: IConnectionPointContainer too, after offerEvents
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
@@ -74,7 +73,7 @@ public:
 
 private:
     RecordingDispatch() = default;
-    ~RecordingDispatch() = default;
+    ~RecordingDispatch() override = default;
 
     struct Answer {
         HRESULT hr = S_OK;
@@ -84,7 +83,6 @@ private:
     };
     Answer& answerFor(std::string_view name);
 
-    std::atomic<ULONG> refs_{1};
     std::vector<std::string> idNames_;   // index = DISPID - 1; spelling of the latest lookup
     std::map<std::string, Answer> answers_;  // by lower-case name
     std::vector<std::string> calls_;

@@ -38,20 +38,20 @@ TEST(Utf16ToCodePage, ConvertsWithoutTerminator) {
     EXPECT_EQ(utf16ToCodePage(kZhongUtf16, kCodePageGbk), kZhongGbk);
     EXPECT_EQ(utf16ToCodePage(kZhongUtf16, kCodePageUtf8), kZhongUtf8);
     EXPECT_EQ(utf16ToCodePage({0x2D, 0x4E}, kCodePageUtf8), kZhongUtf8);
-    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x20, 0x00}, kCodePageGbk), toBytes("A "));
+    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x20, 0x00}, kCodePageGbk), (Bytes{0x41, 0x20}));
 }
 
 TEST(Utf16ToCodePage, StopsAtTheFirstZeroUnit) {
     EXPECT_TRUE(utf16ToCodePage({}, kCodePageGbk).empty());
     EXPECT_TRUE(utf16ToCodePage({0x00, 0x00, 0x41, 0x00}, kCodePageGbk).empty());
-    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x00, 0x00, 0x42, 0x00}, kCodePageGbk), toBytes("A"));
+    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x00, 0x00, 0x42, 0x00}, kCodePageGbk), (Bytes{0x41}));
     // A zero byte that is half of a unit does not end the text.
     EXPECT_EQ(utf16ToCodePage({0x00, 0x4E}, kCodePageUtf8), (Bytes{0xE4, 0xB8, 0x80}));
 }
 
 TEST(Utf16ToCodePage, DanglingHalfUnitIsLeftOut) {
     EXPECT_TRUE(utf16ToCodePage({0x41}, kCodePageGbk).empty());
-    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x42}, kCodePageGbk), toBytes("A"));
+    EXPECT_EQ(utf16ToCodePage({0x41, 0x00, 0x42}, kCodePageGbk), (Bytes{0x41}));
 }
 
 TEST(Utf16ToCodePage, RoundTripsCodePage936) {

@@ -9,17 +9,6 @@
 namespace qx {
 namespace {
 
-TEST(ProgramState, TokenAndAudioAreReplacedWhole) {
-    ProgramState state;
-    EXPECT_EQ(state.accessToken(), "");
-    EXPECT_TRUE(state.latestAudio().empty());
-    state.setAccessToken("first");
-    state.setAccessToken("second");
-    EXPECT_EQ(state.accessToken(), "second");
-    state.setLatestAudio(Bytes{1, 2, 3});
-    EXPECT_EQ(state.latestAudio(), (Bytes{1, 2, 3}));
-}
-
 // One job replaces the token while the next reads it: every read sees one
 // whole value that was written, never a mix.
 TEST(ProgramState, ConcurrentReadersSeeWholeTokens) {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "tests/support/test_support.h"
 
 namespace qx {
 namespace {

@@ -10,6 +10,7 @@
 #include "service/mp3_stream.h"
 #include "text/encoding.h"
 #include "text/text_rules.h"
+#include "text/url_encode.h"
 
 namespace qx {
 namespace {
@@ -41,11 +42,6 @@ bool namesText(std::string_view contentType) {
            endsWith("+json") || endsWith("+xml");
 }
 
-bool unreserved(std::uint8_t c) noexcept {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
-
 }  // namespace
 
 SpeechServiceClient::SpeechServiceClient()
@@ -60,30 +56,15 @@ std::unique_ptr<SpeechServiceClient> SpeechServiceClient::clone() const {
     return std::make_unique<SpeechServiceClient>(tokenUrl_, synthesisUrl_);
 }
 
-Text encodeQueryValue(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    Text out;
-    for (const std::uint8_t c : textToUtf8(text)) {
-        if (unreserved(c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        }
-    }
-    return out;
-}
-
 Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey) {
     // The keys are encoded: a key holding "&", "#", "+", "%" or a space
     // would otherwise split or corrupt the query. Ordinary keys are made of
     // unreserved characters only and go out exactly as typed.
     Text url(tokenUrl);
     url += "?grant_type=client_credentials&client_secret=";
-    url += encodeQueryValue(secretKey);
+    url += urlEncode(textToUtf8(secretKey), kQueryEncoding);
     url += "&client_id=";
-    url += encodeQueryValue(apiKey);
+    url += urlEncode(textToUtf8(apiKey), kQueryEncoding);
     return url;
 }
 

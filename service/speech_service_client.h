@@ -65,11 +65,7 @@ private:
     std::string synthesisUrl_;
 };
 
-// A query value: the text as UTF-8, every byte percent-encoded except the
-// unreserved A-Z a-z 0-9 - . _ ~ (a space is "%20").
-[[nodiscard]] Text encodeQueryValue(std::string_view text);
-
-// The token request's URL for the endpoint.
+// The token request's URL for the endpoint; each key as UTF-8 in kQueryEncoding.
 [[nodiscard]] Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey);
 
 // The synthesis form body; the text goes through urlEncodeText twice.

@@ -1,5 +1,5 @@
 #pragma once
-// Conversions between code page 936, UTF-16 and UTF-8, and URL encoding.
+// Conversions between code page 936, UTF-16 and UTF-8, and the form encoding of a text.
 // Code pages are always named explicitly (936, 65001): never CP_ACP, so the
 // program behaves the same on a non-Chinese Windows.
 
@@ -27,11 +27,7 @@ inline constexpr unsigned kCodePageUtf8 = 65001;
 // Text (code page 936) to UTF-8, without terminator.
 [[nodiscard]] Bytes textToUtf8(std::string_view text);
 
-// Every byte as "%XX" (upper-case hex), except a space as "+"; zero bytes dropped.
-// Platform-free.
-[[nodiscard]] Text urlEncode(const Bytes& bytes);
-
-// urlEncode of textToUtf8 of the text.
+// The text as UTF-8 in the form encoding (urlEncode, kFormEncoding).
 [[nodiscard]] Text urlEncodeText(std::string_view text);
 
 // Text <-> UTF-16 for the platform's wide-character interfaces, code page 936

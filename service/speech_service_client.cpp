@@ -16,7 +16,12 @@ namespace qx {
 namespace {
 
 constexpr std::string_view kDefaultTokenUrl = "https://" QX_TOKEN_HOST "/oauth/2.0/token";
+#if QX_SYNTHESIS_PLAIN_HTTP
+// The operator's host has no HTTPS: token and text cross the network in the clear.
 constexpr std::string_view kDefaultSynthesisUrl = "http://" QX_SYNTHESIS_HOST "/text2audio";
+#else
+constexpr std::string_view kDefaultSynthesisUrl = "https://" QX_SYNTHESIS_HOST "/text2audio";
+#endif
 constexpr int kTimeoutSeconds = 30;
 constexpr int kPost = 1;
 constexpr std::int32_t kStatusOk = 200;
@@ -113,6 +118,11 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
     options.timeoutSeconds = kTimeoutSeconds;
     options.maxBodyBytes = kMaximumAudioBytes;  // a longer reply comes back empty
     Bytes reply = HttpRequestVia(systemProxiesFor(synthesisUrl_), synthesisUrl_, options);
+    // Status 0: nothing came back that could be read as a reply. The user
+    // must not be told that the text was refused when the service was never
+    // heard (the network, the proxy or the certificate failed, or the reply
+    // broke off).
+    if (status == 0) return toBytes(kNoReplyMarker);
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
     // longer than 500 bytes, and saved as an MP3 it would pass for success;
     // so can a captive portal's login page with status 200, which says it

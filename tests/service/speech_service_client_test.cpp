@@ -69,7 +69,7 @@ TEST(SpeechServiceClient, DefaultEndpointsComeFromBuildConfiguration) {
     const SpeechServiceClient client;
     EXPECT_THAT(client.tokenUrl(), ::testing::StartsWith("https://"));
     EXPECT_THAT(client.tokenUrl(), ::testing::EndsWith("/oauth/2.0/token"));
-    EXPECT_THAT(client.synthesisUrl(), ::testing::StartsWith("http://"));
+    EXPECT_THAT(client.synthesisUrl(), ::testing::StartsWith("https://"));
     EXPECT_THAT(client.synthesisUrl(), ::testing::EndsWith("/text2audio"));
 }
 
@@ -81,7 +81,7 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
     fake->answerNumber("Status", 200);
     const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
     ASSERT_TRUE(standIn.active());
-    const SpeechServiceClient client("https://token.invalid/oauth/2.0/token", "http://synthesis.invalid/text2audio");
+    const SpeechServiceClient client("https://token.invalid/oauth/2.0/token", "https://synthesis.invalid/text2audio");
     (void)client.requestToken("s", "a");
     (void)client.synthesize("t", "x", "5", "5", "9", "0");
     const char* const thirty = "method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)";
@@ -176,8 +176,9 @@ class ServiceWire : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(server_.available()) << server_.error(); }
 
-    // An endpoint answering once with the reply.
-    test::Endpoint endpoint(const Reply& reply, Tls tls = Tls::None) {
+    // An endpoint answering once with the reply, over TLS with the test CA's
+    // certificate unless told otherwise.
+    test::Endpoint endpoint(const Reply& reply, Tls tls = Tls::Trusted) {
         test::Endpoint e = server_.endpoint({reply}, tls);
         EXPECT_TRUE(e.valid());
         return e;
@@ -225,10 +226,14 @@ TEST_F(ServiceWire, AudioOf500BytesIsReturnedWhole) {
     EXPECT_EQ(client.synthesize("t", "abc", "5", "5", "9", "0"), test::mp3Audio(500));
 }
 
+// What a reply that is no audio gives: "Large" for a reply the server sent,
+// "NoReply" when none came whole; for a token reply, "" (refused as an empty one).
 struct RefusalCase {
     const char* name;
     Reply reply;
-    bool token = false;  // a token reply: refused as an empty one
+    const char* marker = "Large";
+    Tls tls = Tls::Trusted;
+    bool token = false;
 };
 
 void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
@@ -236,15 +241,13 @@ void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 class ServiceRefusal : public ServiceWire, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(ServiceRefusal, GivesTheMarker) {
-    const test::Endpoint e = endpoint(GetParam().reply, GetParam().token ? Tls::Trusted : Tls::None);
+    const test::Endpoint e = endpoint(GetParam().reply, GetParam().tls);
     if (GetParam().token) {
-        EXPECT_EQ(SpeechServiceClient(e.url("/t"), "http://localhost:1/unused").requestToken("s", "a"), "");
+        EXPECT_EQ(SpeechServiceClient(e.url("/t"), "https://localhost:1/unused").requestToken("s", "a"), "");
         return;
     }
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
-    const Bytes result = client.synthesize("t", "abc", "5", "5", "9", "0");
-    EXPECT_EQ(toText(result), "Large");
-    EXPECT_EQ(result.size(), 5u);
+    EXPECT_EQ(client.synthesize("t", "abc", "5", "5", "9", "0"), toBytes(GetParam().marker));
 }
 
 // Audio, so that each case is refused for its own fault alone.
@@ -297,8 +300,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"Long503", sized(4000, 503)},
                       RefusalCase{"Long404", sized(1000, 404)},
                       RefusalCase{"Long201", sized(1000, 201)},
-                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop)},
-                      RefusalCase{"CutOffBeforeItsLength", cutOff()},
+                      RefusalCase{"DroppedConnection", mode(Reply::Mode::Drop), "NoReply"},
+                      RefusalCase{"CutOffBeforeItsLength", cutOff(), "NoReply"},
+                      RefusalCase{"UntrustedCertificate", typed(600, "audio/mp3"), "NoReply", Tls::Untrusted},
                       RefusalCase{"HtmlPageOf2KBWith200", typed(2048, "text/html; charset=utf-8")},
                       RefusalCase{"JsonOf600BytesWith200", typed(600, "application/json")},
                       RefusalCase{"NotMp3LabelledAudioWith200", [] {
@@ -306,12 +310,13 @@ INSTANTIATE_TEST_SUITE_P(
                                       r.bodySize = 600;  // the server's "0123456789abc..."
                                       return r;
                                   }()},
-                      RefusalCase{"TokenReplyOverTheBound", typed(64 * 1024 + 1, "application/json"), true}),
+                      RefusalCase{"TokenReplyOverTheBound", typed(64 * 1024 + 1, "application/json"), "", Tls::Trusted,
+                                  true}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
-// A reply that declares more than any audio can be is refused as soon as its
-// headers are in, without waiting for its body.
-TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
+// A reply that declares more than any audio can be is abandoned as soon as
+// its headers are in, without waiting for its body.
+TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsAbandonedAtOnce) {
     Reply flood;
     flood.mode = Reply::Mode::Stall;
     flood.headers = {"Content-Type: audio/mp3", "Content-Length: " + std::to_string((64 << 20) + 1)};
@@ -321,7 +326,7 @@ TEST_F(ServiceWire, AReplyDeclaredLongerThanAnyAudioIsRefusedAtOnce) {
     const test::Endpoint e = endpoint(flood);
     const SpeechServiceClient client("https://localhost:1/unused", e.url("/text2audio"));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "Large");
+    EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "NoReply");
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 }
 
@@ -330,7 +335,7 @@ TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {
     reply.headers = {"Content-Type: application/json"};
     reply.body = toBytes("{\"access_token\":\"abc\",\"expires_in\":2419200}");
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     const Text answer = client.requestToken("s&c#r+t%", "api key");
     EXPECT_EQ(answer, "{\"access_token\":\"abc\",\"expires_in\":2419200}");
     const test::ServerLog log = e.log(1, 10);
@@ -345,7 +350,7 @@ TEST_F(ServiceWire, TokenRequestIsPostWithEncodedKeysAndJsonContentType) {
 
 TEST_F(ServiceWire, OrdinaryKeysGoOutAsTyped) {
     const test::Endpoint e = endpoint(sized(10, 200), Tls::Trusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     (void)client.requestToken("Gx7kYq2ZpL9aWm3RtV5bNc8dHs1fJe4u", "Ab3Cd5Ef7Gh9Ij1Kl3Mn5Op7");
     const test::ServerLog log = e.log(1, 10);
     ASSERT_EQ(log.requests.size(), 1u);
@@ -359,7 +364,7 @@ TEST_F(ServiceWire, TokenReplyIsReturnedWhateverItsStatus) {
     reply.status = 401;
     reply.body = toBytes("{\"refused\":\"unknown_key\",\"detail\":\"no such API Key\"}");
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     EXPECT_EQ(client.requestToken("s", "a"), "{\"refused\":\"unknown_key\",\"detail\":\"no such API Key\"}");
 }
 
@@ -369,7 +374,7 @@ TEST_F(ServiceWire, TokenReplyOf64KiBIsReturnedWhole) {
     Reply reply;
     reply.body = toBytes(Text(64 * 1024, 'x'));
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     EXPECT_EQ(client.requestToken("s", "a").size(), 64u * 1024);
 }
 
@@ -377,7 +382,7 @@ TEST_F(ServiceWire, TokenReplyEndsAtFirstZeroByte) {
     Reply reply;
     reply.body = toBytes(std::string_view("{\"a\":1}\0tail", 12));
     const test::Endpoint e = endpoint(reply, Tls::Trusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     EXPECT_EQ(client.requestToken("s", "a"), "{\"a\":1}");
 }
 
@@ -385,18 +390,18 @@ TEST_F(ServiceWire, UntrustedCertificateGetsNoToken) {
     Reply reply;
     reply.body = toBytes("{\"access_token\":\"abc\"}");
     const test::Endpoint e = endpoint(reply, Tls::Untrusted);
-    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "http://localhost:1/unused");
+    const SpeechServiceClient client(e.url("/oauth/2.0/token"), "https://localhost:1/unused");
     EXPECT_EQ(client.requestToken("s", "a"), "");
     // The handshake failed, so no request ever reached the endpoint.
     EXPECT_TRUE(e.log().requests.empty());
 }
 
-TEST_F(ServiceWire, UnreachableServiceGivesEmptyTokenAndMarker) {
+TEST_F(ServiceWire, RefusedConnectionGivesEmptyTokenAndNoReply) {
     const int port = test::unusedPort();
     const SpeechServiceClient client("https://localhost:" + std::to_string(port) + "/oauth/2.0/token",
-                                     "http://127.0.0.1:" + std::to_string(port) + "/text2audio");
+                                     "https://localhost:" + std::to_string(port) + "/text2audio");
     EXPECT_EQ(client.requestToken("s", "a"), "");
-    EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "Large");
+    EXPECT_EQ(toText(client.synthesize("t", "abc", "5", "5", "9", "0")), "NoReply");
 }
 
 }  // namespace

@@ -203,6 +203,12 @@ class State:
             entry["seq"] = self.seq
             self.requests.append(entry)
 
+    def update(self, entry, fields):
+        # Under the lock, like every change to a logged entry: the control
+        # channel copies the entries under it.
+        with self.lock:
+            entry.update(fields)
+
     def answered(self, entry, reply):
         with self.lock:
             entry["reply"] = reply
@@ -390,9 +396,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         }
         state.record(entry)
         reply, extra = self.route(endpoint, query, body)
-        entry.update(extra)
         faults = state.take_faults(endpoint)
-        entry["faults"] = faults
+        state.update(entry, dict(extra, faults=faults))
         for fault in faults:
             if fault["kind"] == "delay":
                 time.sleep(fault["seconds"])
@@ -545,7 +550,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return json_reply(200, state.snapshot())
         endpoint = params.get("endpoint")
         with state.lock:
-            entries = [e for e in state.requests if endpoint in (None, e["endpoint"])]
+            entries = [dict(e) for e in state.requests if endpoint in (None, e["endpoint"])]
         if path == CONTROL_PATH + "/requests":
             return json_reply(200, entries)
         if path == CONTROL_PATH + "/last":

@@ -73,12 +73,15 @@ TEST(SpeechServiceClient, DefaultEndpointsComeFromBuildConfiguration) {
     EXPECT_THAT(client.synthesisUrl(), ::testing::EndsWith("/text2audio"));
 }
 
-// Both requests give the platform's request object 30 seconds.
-TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
+// Both requests give the platform's request object 30 seconds, and both get
+// TLS 1.2 added on a system that offers SSL 3.0 and TLS 1.0 only (Windows 7)
+// with the certificate checks left on.
+TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeoutsAndTheSameTls) {
     const ComScope com;
     const ComPtr<test::RecordingDispatch> fake = test::RecordingDispatch::create();
     fake->answerBool("WaitForResponse", true);
     fake->answerNumber("Status", 200);
+    fake->answerNumber("Option", 0x00A0);
     const test::ClassOverride standIn("WinHttp.WinHttpRequest.5.1", fake.get());
     ASSERT_TRUE(standIn.active());
     const SpeechServiceClient client("https://token.invalid/oauth/2.0/token", "https://synthesis.invalid/text2audio");
@@ -86,6 +89,9 @@ TEST(SpeechServiceClient, BothRequestsSetThirtySecondTimeouts) {
     (void)client.synthesize("t", "x", "5", "5", "9", "0");
     const char* const thirty = "method SetTimeouts(I4 30000, I4 30000, I4 30000, I4 30000)";
     EXPECT_THAT(fake->callsTo("SetTimeouts"), ::testing::ElementsAre(thirty, thirty));
+    const char* const read = "get Option(I4 9)";
+    const char* const tls12 = "put Option(I4 9, I4 2208)";
+    EXPECT_THAT(fake->callsTo("Option"), ::testing::ElementsAre(read, tls12, read, tls12));
 }
 
 // ---- the user's proxy settings ----

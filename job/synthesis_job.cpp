@@ -20,11 +20,10 @@ namespace {
 
 constexpr std::size_t kTextLimitBytes = 1024;
 
-// A job that runs out of memory (a reply too large for a 32-bit process, or a
-// size that no string can hold) says so in the job's own words for a
-// synthesis that left no file: that is what happened, and there is nothing
-// more the user could act on. The memory is given back as the job unwinds,
-// so the window and the next job carry on.
+// A synthesis that left no file: the service was not heard, the file could
+// not be written, or the job ran out of memory (a reply too large for a
+// 32-bit process, or a size that no string can hold; the memory is given
+// back as the job unwinds, so the window and the next job carry on).
 constexpr wchar_t kFailedText[] = L"语音合成失败";
 constexpr wchar_t kFailedTitle[] = L"抱歉";
 
@@ -117,6 +116,9 @@ void Job::run() {
     state.setLatestAudio(audio);
     enableStart();
 
+    // No reply at all is a failed synthesis, never a refusal: a user told
+    // that the text is too long would shorten it and try again in vain.
+    if (audio == toBytes(kNoReplyMarker)) return host.showMessage(kFailedText, kFailedTitle);
     if (audio.size() == kRefusalMarker.size()) return host.showMessage(L"文本内容太长了。", L"抱歉");
 
     const std::wstring saved = saveAudioFile(c_.outputDirectory, audio, stamp, c_.makeStamp);

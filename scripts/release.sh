@@ -4,9 +4,12 @@
 # and SHA256SUMS.
 #
 #   scripts/release.sh [QX_TOKEN_HOST=host[:port]] [QX_SYNTHESIS_HOST=host[:port]] [QX_DOC_HOST=host[:port]]
+#                      [QX_SYNTHESIS_PLAIN_HTTP=ON]
 #
 # The hosts may also come from the environment. A host that is not given
 # keeps its placeholder, which resolves nowhere, and the script says so.
+# QX_SYNTHESIS_PLAIN_HTTP=ON, only for a synthesis host without HTTPS, sends
+# the token and the text in the clear; the script warns when it is used.
 #
 # The zip depends only on the commit and the hosts: a clean build of one
 # commit gives the same bytes in any directory at any time. File times in
@@ -29,8 +32,8 @@ source "$(dirname "$0")/lib.sh"
 hosts=(QX_TOKEN_HOST QX_SYNTHESIS_HOST QX_DOC_HOST)
 for arg in "$@"; do
   case "$arg" in
-    QX_TOKEN_HOST=* | QX_SYNTHESIS_HOST=* | QX_DOC_HOST=*) export "${arg?}" ;;
-    *) sed -n '2,9s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    QX_TOKEN_HOST=* | QX_SYNTHESIS_HOST=* | QX_DOC_HOST=* | QX_SYNTHESIS_PLAIN_HTTP=*) export "${arg?}" ;;
+    *) sed -n '2,12s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
   esac
 done
 
@@ -59,6 +62,17 @@ for name in "${hosts[@]}"; do
     placeholders+=("$name")
   fi
 done
+
+# HTTPS unless the operator turns it off by name; a reused tree goes back to it.
+plain_http=OFF
+case "${QX_SYNTHESIS_PLAIN_HTTP:-OFF}" in
+  ON | on | 1 | YES | yes | TRUE | true) plain_http=ON ;;
+esac
+cache_args+=("-DQX_SYNTHESIS_PLAIN_HTTP=$plain_http")
+if [ "$plain_http" = ON ]; then
+  echo "release: WARNING: QX_SYNTHESIS_PLAIN_HTTP=ON: every Start sends the access token and the user's text" \
+    "over plain HTTP, readable and reusable by anyone on the network path (docs/release.md)." >&2
+fi
 
 [ "${QX_RELEASE_INCREMENTAL:-0}" = 1 ] || rm -rf "$build"
 cmake -S "$QX_ROOT" -B "$build" \

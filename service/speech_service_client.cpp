@@ -10,12 +10,18 @@
 #include "service/mp3_stream.h"
 #include "text/encoding.h"
 #include "text/text_rules.h"
+#include "text/url_encode.h"
 
 namespace qx {
 namespace {
 
 constexpr std::string_view kDefaultTokenUrl = "https://" QX_TOKEN_HOST "/oauth/2.0/token";
+#if QX_SYNTHESIS_PLAIN_HTTP
+// The operator's host has no HTTPS: token and text cross the network in the clear.
 constexpr std::string_view kDefaultSynthesisUrl = "http://" QX_SYNTHESIS_HOST "/text2audio";
+#else
+constexpr std::string_view kDefaultSynthesisUrl = "https://" QX_SYNTHESIS_HOST "/text2audio";
+#endif
 constexpr int kTimeoutSeconds = 30;
 constexpr int kPost = 1;
 constexpr std::int32_t kStatusOk = 200;
@@ -41,11 +47,6 @@ bool namesText(std::string_view contentType) {
            endsWith("+json") || endsWith("+xml");
 }
 
-bool unreserved(std::uint8_t c) noexcept {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-           c == '_' || c == '~';
-}
-
 }  // namespace
 
 SpeechServiceClient::SpeechServiceClient()
@@ -60,30 +61,15 @@ std::unique_ptr<SpeechServiceClient> SpeechServiceClient::clone() const {
     return std::make_unique<SpeechServiceClient>(tokenUrl_, synthesisUrl_);
 }
 
-Text encodeQueryValue(std::string_view text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    Text out;
-    for (const std::uint8_t c : textToUtf8(text)) {
-        if (unreserved(c)) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        }
-    }
-    return out;
-}
-
 Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey) {
     // The keys are encoded: a key holding "&", "#", "+", "%" or a space
     // would otherwise split or corrupt the query. Ordinary keys are made of
     // unreserved characters only and go out exactly as typed.
     Text url(tokenUrl);
     url += "?grant_type=client_credentials&client_secret=";
-    url += encodeQueryValue(secretKey);
+    url += urlEncode(textToUtf8(secretKey), kQueryEncoding);
     url += "&client_id=";
-    url += encodeQueryValue(apiKey);
+    url += urlEncode(textToUtf8(apiKey), kQueryEncoding);
     return url;
 }
 
@@ -132,6 +118,11 @@ Bytes SpeechServiceClient::synthesize(std::string_view token, std::string_view t
     options.timeoutSeconds = kTimeoutSeconds;
     options.maxBodyBytes = kMaximumAudioBytes;  // a longer reply comes back empty
     Bytes reply = HttpRequestVia(systemProxiesFor(synthesisUrl_), synthesisUrl_, options);
+    // Status 0: nothing came back that could be read as a reply. The user
+    // must not be told that the text was refused when the service was never
+    // heard (the network, the proxy or the certificate failed, or the reply
+    // broke off).
+    if (status == 0) return toBytes(kNoReplyMarker);
     // Only a 200 reply is audio. A gateway's error page or a 5xx can well be
     // longer than 500 bytes, and saved as an MP3 it would pass for success;
     // so can a captive portal's login page with status 200, which says it

@@ -11,17 +11,19 @@
 
 namespace qx {
 
-// Returned by synthesize in place of audio (audio is never shorter than 500 bytes).
+// Returned by synthesize in place of audio (audio is never shorter than 500
+// bytes): kRefusalMarker when the service sent a reply that is not audio,
+// kNoReplyMarker when no reply came at all.
 inline constexpr std::string_view kRefusalMarker = "Large";
+inline constexpr std::string_view kNoReplyMarker = "NoReply";
 inline constexpr std::size_t kMinimumAudioBytes = 500;
 // Audio is never longer either. A text of 1024 bytes holds at most 1024
 // characters (512 Chinese ones, or 1024 one-byte characters, a digit or letter
 // read as one syllable each). Even at one syllable a second, slower than the
 // slowest speed reads, that is about 17 minutes; at 128 kbit/s, several times
 // the rate speech is served at, 17 minutes are about 16 MB. A reply four
-// times that long is no audio, and refused before it fills the memory of a
-// 32-bit process: the synthesis endpoint is plain HTTP, so anyone on the path
-// can send one.
+// times that long is no audio, and abandoned before it fills the memory of a
+// 32-bit process: a misbehaving server or proxy can send one.
 inline constexpr std::size_t kMaximumAudioBytes = std::size_t{64} << 20;
 // A token reply is one small JSON object: the token (a few hundred
 // characters at most), its lifetime, its scope and a few more such fields,
@@ -37,7 +39,9 @@ inline constexpr std::size_t kMaximumTokenReplyBytes = std::size_t{64} << 10;
 // request), the next one tried when one cannot be reached (HttpRequestVia).
 class SpeechServiceClient {
 public:
-    // The endpoints of the build configuration (QX_TOKEN_HOST, QX_SYNTHESIS_HOST).
+    // The endpoints of the build configuration (QX_TOKEN_HOST, QX_SYNTHESIS_HOST),
+    // both HTTPS: the synthesis form carries the token and the user's text.
+    // Only a build with QX_SYNTHESIS_PLAIN_HTTP sends it in the clear.
     SpeechServiceClient();
     // Other endpoints: the full token URL without its query, and the full synthesis URL.
     SpeechServiceClient(std::string tokenUrl, std::string synthesisUrl);
@@ -49,10 +53,12 @@ public:
     // empty when nothing came back, or more than kMaximumTokenReplyBytes.
     // The caller reads the JSON.
     [[nodiscard]] virtual Text requestToken(std::string_view secretKey, std::string_view apiKey) const;
-    // The audio, or the refusal marker for any reply that is not audio (not
-    // 200, shorter than kMinimumAudioBytes, longer than kMaximumAudioBytes,
-    // cut off, a text type: HTML, plain text, XML, JSON, or not beginning as
-    // MP3 whatever its type).
+    // The audio; the refusal marker for a reply that is not audio (not 200,
+    // shorter than kMinimumAudioBytes, a text type: HTML, plain text, XML,
+    // JSON, or not beginning as MP3 whatever its type); the no-reply marker
+    // when no reply came (no name, no connection, a failed handshake or
+    // certificate, a phase timed out, a reply cut off before its end or
+    // abandoned as longer than kMaximumAudioBytes).
     [[nodiscard]] virtual Bytes synthesize(std::string_view token, std::string_view text, std::string_view speed,
                                            std::string_view pitch, std::string_view volume,
                                            std::string_view speaker) const;
@@ -65,11 +71,7 @@ private:
     std::string synthesisUrl_;
 };
 
-// A query value: the text as UTF-8, every byte percent-encoded except the
-// unreserved A-Z a-z 0-9 - . _ ~ (a space is "%20").
-[[nodiscard]] Text encodeQueryValue(std::string_view text);
-
-// The token request's URL for the endpoint.
+// The token request's URL for the endpoint; each key as UTF-8 in kQueryEncoding.
 [[nodiscard]] Text tokenRequestUrl(std::string_view tokenUrl, std::string_view secretKey, std::string_view apiKey);
 
 // The synthesis form body; the text goes through urlEncodeText twice.

@@ -1,5 +1,6 @@
 #pragma once
-// Conversions between code pages, UTF-16 and UTF-8, and URL encoding.
+// Conversions between code pages, UTF-16 and UTF-8, and the form encoding of
+// a text (the encoder itself: url_encode.h).
 //
 // Which code page each conversion uses, and why:
 // - Text is code page 936 whatever the system's ANSI code page is, so the
@@ -42,11 +43,7 @@ inline constexpr unsigned kCodePageUtf8 = 65001;
 // Text (code page 936, up to the first zero byte) to UTF-8, without terminator.
 [[nodiscard]] Bytes textToUtf8(std::string_view text);
 
-// Every byte as "%XX" (upper-case hex), except a space as "+"; zero bytes dropped.
-// Platform-free.
-[[nodiscard]] Text urlEncode(const Bytes& bytes);
-
-// urlEncode of textToUtf8 of the text.
+// The text as UTF-8 in the form encoding (urlEncode, kFormEncoding).
 [[nodiscard]] Text urlEncodeText(std::string_view text);
 
 // Text <-> UTF-16 for the platform's wide-character interfaces.

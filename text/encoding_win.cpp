@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "text/encoding.h"
+#include "text/url_encode.h"
 
 static_assert(sizeof(wchar_t) == 2, "UTF-16 code units are wchar_t on Windows");
 
@@ -60,7 +61,7 @@ Bytes textToUtf8(std::string_view text) {
 }
 
 Text urlEncodeText(std::string_view text) {
-    return urlEncode(textToUtf8(text));
+    return urlEncode(textToUtf8(text), kFormEncoding);
 }
 
 }  // namespace qx

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
         if (kind == "token") {
             refused = client.requestToken("bench-secret", "bench-api").empty();
         } else {
-            refused = client.synthesize("bench-token", "\xc4\xe3\xba\xc3", "5", "5", "5", "0") ==
-                      qx::toBytes(qx::kRefusalMarker);
+            // Either marker: audio is never shorter than 500 bytes.
+            refused = client.synthesize("bench-token", "\xc4\xe3\xba\xc3", "5", "5", "5", "0").size() < 500;
         }
         ::QueryPerformanceCounter(&end);
         const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /

@@ -74,12 +74,12 @@ def main():
         token = server.endpoint([{"body_size": args.token_bytes, "times": 0,
                                   "headers": ["Content-Type: application/json"], **pace}], tls="trusted")
         synth = server.endpoint([{"body_size": args.synth_bytes, "times": 0,
-                                  "headers": ["Content-Type: audio/mp3"], **pace}])
+                                  "headers": ["Content-Type: audio/mp3"], **pace}], tls="trusted")
         paced = f", in pieces of {args.piece_bytes} every {args.piece_interval} s" if args.piece_bytes else ""
         series = [("token", f"token reply of {args.token_bytes} bytes over HTTPS{paced}",
                    f"https://localhost:{token.port}/oauth/2.0/token"),
-                  ("synth", f"synthesis reply of {args.synth_bytes} bytes over HTTP{paced}",
-                   f"http://127.0.0.1:{synth.port}/text2audio")]
+                  ("synth", f"synthesis reply of {args.synth_bytes} bytes over HTTPS{paced}",
+                   f"https://localhost:{synth.port}/text2audio")]
         failed = False
         for kind, what, url in series:
             if kind not in args.kinds.split(","):

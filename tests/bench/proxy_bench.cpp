@@ -48,7 +48,7 @@ Sample timedStart(const qx::SpeechServiceClient& client, bool detect) {
     const Clock::time_point start = Clock::now();
     (void)client.requestToken("secret", "key");  // answered with the same bytes: not a token, but timed alike
     const qx::Bytes audio = client.synthesize("t", "x", "5", "5", "9", "0");
-    if (audio.size() >= qx::kMinimumAudioBytes) sample.startMs = ms(Clock::now() - start);
+    if (audio.size() >= 500) sample.startMs = ms(Clock::now() - start);
     // The look-ups alone, once more, as the next Start makes them.
     const Clock::time_point lookup = Clock::now();
     (void)qx::systemProxiesFor(client.tokenUrl());
@@ -65,6 +65,8 @@ int main(int argc, char** argv) {
     qx::test::Reply reply;
     reply.withHeader("Content-Type: audio/mp3").always();
     reply.body = qx::test::mp3Audio(600);  // the client takes only MP3 for audio
+    // Plain HTTP: the user settings stand in for HKEY_CURRENT_USER, where the
+    // test CA is trusted.
     const qx::test::Endpoint endpoint = server.endpoint({reply});
     if (!endpoint.valid()) {
         std::fprintf(stderr, "no test server: %s\n", server.error().c_str());

@@ -144,15 +144,16 @@ class App:
         app.set_text(CONTENT, "你好")
     """
 
-    def __init__(self, name, settings=None, lang=None, directory=None, fresh=None, cwd=None):
+    def __init__(self, name, settings=None, lang=None, directory=None, fresh=None, cwd=None, exe=APP_EXE):
         """directory: one that holds the program already (a second run);
-        otherwise `fresh` (default WORK/name) is made anew with a copy of it.
+        otherwise `fresh` (default WORK/name) is made anew with a copy of it
+        (of `exe`, another build of it, when given).
         cwd: the working directory to start it in (default its own)."""
         self.name = name
         self.lang = lang
         if directory is None:
             directory = fresh_directory(fresh if fresh is not None else WORK / name)
-            shutil.copy2(APP_EXE, directory / "QXtts.exe")
+            shutil.copy2(exe, directory / "QXtts.exe")
         self.dir = Path(directory)
         self.cwd = Path(cwd) if cwd is not None else self.dir
         self.exe = self.dir / "QXtts.exe"

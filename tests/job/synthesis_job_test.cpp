@@ -243,6 +243,8 @@ INSTANTIATE_TEST_SUITE_P(
                  concat({kChecks, kTokenRequest, {"enable", "message 信息: 获取AccessToken失败"}})},
         PathCase{"RefusalMarker", [](JobWorld& t) { t.service.audio = toBytes("Large"); },
                  concat({kChecks, kRequest, {"enable", "message 抱歉: 文本内容太长了。"}})},
+        PathCase{"NoReplyMarker", [](JobWorld& t) { t.service.audio = toBytes("NoReply"); },
+                 concat({kChecks, kRequest, {"enable", "message 抱歉: 语音合成失败"}})},
         PathCase{"Saved", [](JobWorld&) {},
                  concat({kChecks, kRequest, {"enable", "message 恭喜: 语音合成成功，文件名：<dir>\\1704067200123.mp3"}})},
         PathCase{"FileCannotBeWritten", [](JobWorld& t) { t.outputDirectory += L"\\missing"; },

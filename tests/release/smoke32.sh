@@ -66,6 +66,8 @@ cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 host_of() { local v; v=$(cache_value "$1"); echo "${v%%:*}"; }
 port_of() { local v; v=$(cache_value "$1"); [[ $v == *:* ]] && echo "${v##*:}" || echo "$2"; }
 token_host=$(host_of QX_TOKEN_HOST) synth_host=$(host_of QX_SYNTHESIS_HOST) doc_host=$(host_of QX_DOC_HOST)
+synth_default_port=443 plain=()
+if [ "$(cache_value QX_SYNTHESIS_PLAIN_HTTP)" = ON ]; then synth_default_port=80 plain=(--plain-synth); fi
 
 # The emulator's certificate is issued by the test CA for those names.
 "$QX_ROOT/scripts/make-test-ca.sh" "$work/testca" --names "$work/testca/hosts.pem" \
@@ -82,7 +84,7 @@ status=0
   --uidriver "$build/tools/uidriver/uidriver.exe" --trustca "$build/tools/trustca/trustca.exe" \
   --ca "$work/testca/ca.der" --cert "$work/testca/hosts.pem" \
   --token-host "$token_host" --token-port "$(port_of QX_TOKEN_HOST 443)" \
-  --synth-host "$synth_host" --synth-port "$(port_of QX_SYNTHESIS_HOST 80)" \
+  --synth-host "$synth_host" --synth-port "$(port_of QX_SYNTHESIS_HOST "$synth_default_port")" "${plain[@]}" \
   --doc-host "$doc_host" || status=$?
 prefix_to_cache
 if ((status != 0)); then

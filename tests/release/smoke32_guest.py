@@ -167,6 +167,11 @@ def token_requests(log_file):
     return sum(1 for line in log_file.read_text().splitlines() if line and json.loads(line)["endpoint"] == "token")
 
 
+def synthesis_schemes(log_file):
+    return [entry["scheme"] for entry in map(json.loads, filter(None, log_file.read_text().splitlines()))
+            if entry["endpoint"] == "synth"]
+
+
 def ini_values(ini):
     """The settings file's keys (code page 936, CR LF)."""
     if not ini.exists():
@@ -187,16 +192,25 @@ def smoke(args):
     exe, ini = run_dir / "QXtts.exe", run_dir / "QXtts.ini"
     emulator_log = work / "emulator.log"
 
+    # Both endpoints may be on port 443: then the synthesis host gets a
+    # loopback address of its own.
+    synth_address = "127.0.0.1"
+    if args.synth_port == args.token_port:
+        if args.synth_host in (args.token_host, args.doc_host):
+            raise Failed("one host with one port for both endpoints: the emulator needs two ports")
+        synth_address = "127.0.0.2"
     with open("/etc/hosts", "a") as hosts:
-        hosts.write("127.0.0.1 " + " ".join(sorted({args.token_host, args.synth_host, args.doc_host})) + "\n")
+        others = sorted({args.token_host, args.doc_host} - {args.synth_host})
+        hosts.write("".join("127.0.0.1 %s\n" % name for name in others) + "%s %s\n" % (synth_address, args.synth_host))
 
     subprocess.run(["wineserver", "-p"], env=wine_env(), check=True)
     xvfb = subprocess.Popen(["Xvfb", DISPLAY, "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     emulator_out = open(work / "emulator.out", "wb")
     emulator = subprocess.Popen([sys.executable, str(EMULATOR), "--token-port", str(args.token_port),
-                                 "--synth-port", str(args.synth_port), "--cert", args.cert,
-                                 "--log", str(emulator_log)],
+                                 "--synth-port", str(args.synth_port), "--synth-address", synth_address,
+                                 "--cert", args.cert, "--log", str(emulator_log)]
+                                + (["--plain-synth"] if args.plain_synth else []),
                                 stdin=subprocess.DEVNULL, stdout=emulator_out, stderr=subprocess.STDOUT)
     if wine(args.trustca, windows_path(args.ca)) != 0:
         raise Failed("trustca could not add the test CA to the prefix's ROOT store")
@@ -236,6 +250,8 @@ def smoke(args):
         # A WAV header is 44 bytes: anything beyond it is decoded audio.
         expect("the MP3 decodes", (decoded.returncode, wav.exists() and wav.stat().st_size > 44 + 8000), (0, True))
         expect("token requests after the first synthesis", token_requests(emulator_log), 1)
+        expect("the synthesis request's scheme", synthesis_schemes(emulator_log),
+               ["http" if args.plain_synth else "https"])
         expect("the token cached in the INI", bool(ini_values(ini).get("AT")), True)
 
         driver.call("check", FORCE, 1)
@@ -268,7 +284,8 @@ def main():
     for name in ("exe-dir", "uidriver", "trustca", "ca", "cert", "token-host", "synth-host", "doc-host"):
         parser.add_argument("--" + name)
     parser.add_argument("--token-port", type=int, default=443)
-    parser.add_argument("--synth-port", type=int, default=80)
+    parser.add_argument("--synth-port", type=int, default=443)
+    parser.add_argument("--plain-synth", action="store_true", help="the exe was built with QX_SYNTHESIS_PLAIN_HTTP")
     args = parser.parse_args()
     if args.key:
         print(prefix_key(), end="")

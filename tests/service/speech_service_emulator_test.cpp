@@ -84,7 +84,7 @@ protected:
 
     SpeechServiceClient client() const {
         return SpeechServiceClient("https://localhost:" + std::to_string(ports_.token) + "/oauth/2.0/token",
-                                   "http://localhost:" + std::to_string(ports_.synthesis) + "/text2audio");
+                                   "https://localhost:" + std::to_string(ports_.synthesis) + "/text2audio");
     }
 
     int control(std::string_view order) const {
@@ -169,7 +169,8 @@ TEST_F(ServiceEmulator, RefusedSynthesisGivesTheMarker) {
 struct FaultCase {
     const char* name;
     const char* fault;
-    std::size_t size;  // the result's size: 5 for the marker
+    std::size_t size;    // the result's size
+    const char* marker;  // the marker it is, or nullptr for audio
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
@@ -182,18 +183,19 @@ TEST_P(ServiceEmulatorFault, SynthesisResult) {
     ASSERT_EQ(control("{\"fault\": \"" + std::string(GetParam().fault) + "\"}"), 200);
     const Bytes result = client().synthesize(accessToken, kHello, "5", "5", "9", "0");
     EXPECT_EQ(result.size(), GetParam().size);
-    if (GetParam().size == 5) {
-        EXPECT_EQ(toText(result), "Large");
+    if (GetParam().marker) {
+        EXPECT_EQ(toText(result), GetParam().marker);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ServiceEmulatorFault,
-    ::testing::Values(FaultCase{"Exactly500", "synth:size=500", 500},
-                      FaultCase{"Exactly499", "synth:size=499", 5},
-                      FaultCase{"HtmlErrorPage", "synth:html=502", 5},
-                      FaultCase{"Long503", "synth:size=2000,status=503", 5},
-                      FaultCase{"Dropped", "synth:drop", 5}),
+    ::testing::Values(FaultCase{"Exactly500", "synth:size=500", 500, nullptr},
+                      FaultCase{"Exactly499", "synth:size=499", 5, "Large"},
+                      FaultCase{"HtmlErrorPage", "synth:html=502", 5, "Large"},
+                      FaultCase{"Long503", "synth:size=2000,status=503", 5, "Large"},
+                      FaultCase{"Dropped", "synth:drop", 7, "NoReply"},
+                      FaultCase{"RefusedBeforeTheHandshake", "refuse", 7, "NoReply"}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ServiceEmulator, TokenReplyThatIsNotJsonIsHandedBackUnchanged) {

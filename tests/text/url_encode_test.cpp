@@ -1,32 +1,38 @@
 #include <gtest/gtest.h>
 
 #include "text/encoding.h"
+#include "text/url_encode.h"
 
 namespace qx {
 namespace {
 
 struct EncodeCase {
     Bytes bytes;
+    bool query;  // kQueryEncoding, else kFormEncoding
     const char* encoded;
 };
 
-TEST(UrlEncode, EscapesEveryByteButTheSpace) {
+TEST(UrlEncode, EscapesEveryByteOutsideTheUnreservedSet) {
     const EncodeCase cases[] = {
-        {{}, ""},
-        {toBytes("abc"), "%61%62%63"},
-        {toBytes("a b"), "%61+%62"},
-        {toBytes("  "), "++"},
-        {{0x00, 0x41}, "%41"},
-        {{0x41, 0x00, 0x42, 0x00}, "%41%42"},
-        {{0x00}, ""},
-        {toBytes("\r\n"), "%0D%0A"},
-        {toBytes("-"), "%2D"},
-        {toBytes("%2B+"), "%25%32%42%2B"},
-        {{0xE4, 0xB8, 0xAD, 0xFF, 0x01}, "%E4%B8%AD%FF%01"},
+        {{}, false, ""},
+        {toBytes("abc"), false, "%61%62%63"},
+        {toBytes("a b"), false, "%61+%62"},
+        {toBytes("  "), false, "++"},
+        {{0x00, 0x41}, false, "%41"},
+        {{0x41, 0x00, 0x42, 0x00}, false, "%41%42"},
+        {{0x00}, false, ""},
+        {toBytes("\r\n"), false, "%0D%0A"},
+        {toBytes("-"), false, "%2D"},
+        {toBytes("%2B+"), false, "%25%32%42%2B"},
+        {{0xE4, 0xB8, 0xAD, 0xFF, 0x01}, false, "%E4%B8%AD%FF%01"},
+        {toBytes("AZaz09-._~"), true, "AZaz09-._~"},
+        {toBytes("@[`{/:"), true, "%40%5B%60%7B%2F%3A"},  // the neighbours of the unreserved ranges
+        {toBytes("a b+&#%=?"), true, "a%20b%2B%26%23%25%3D%3F"},
+        {{0x41, 0x00, 0xE4, 0xB8, 0xAD}, true, "A%E4%B8%AD"},
     };
     for (const EncodeCase& c : cases) {
         SCOPED_TRACE(c.encoded);
-        EXPECT_EQ(urlEncode(c.bytes), c.encoded);
+        EXPECT_EQ(urlEncode(c.bytes, c.query ? kQueryEncoding : kFormEncoding), c.encoded);
     }
 }
 

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """Local emulator of the online speech service, for development, tests and demos.
 
-Two loopback listeners:
-  * HTTPS (token port): POST /oauth/2.0/token  client-credentials grant
-                        GET  /ai-doc/SPEECH/qknh9i8ed  the page behind the window's link
-  * HTTP (synthesis port): POST /text2audio      the synthesis form, answered with MP3
-                           /_control ...         fault injection and the request log
+Two loopback listeners, both HTTPS with the same certificate:
+  * token port:     POST /oauth/2.0/token  client-credentials grant
+                    GET  /ai-doc/SPEECH/qknh9i8ed  the page behind the window's link
+  * synthesis port: POST /text2audio      the synthesis form, answered with MP3
+                    /_control ...         fault injection and the request log (plain HTTP)
+The control channel is plain HTTP on the synthesis port, told apart from TLS
+by a connection's first byte. The synthesis endpoint answers plain HTTP too
+only with --plain-synth (or the control order "plain_synth"), for a program
+built with QX_SYNTHESIS_PLAIN_HTTP.
 
 Speech comes from espeak-ng's Mandarin voice, MP3 from lame. Only the Python
 standard library is used. See README.md ("The speech service emulator").
@@ -58,7 +62,7 @@ SPEAKERS = {
     "5": ("f1", 20),
 }
 
-FAULT_KINDS = ("delay", "drop", "html", "size", "not_json")
+FAULT_KINDS = ("delay", "drop", "html", "size", "not_json", "refuse")
 FAULT_ENDPOINTS = ("token", "synth", "doc", "any")
 # The body of a size fault: silent MPEG-1 layer III frames (32 kHz, 48 kbit/s,
 # mono; 216 bytes each, a header and zeros), so that a body of any length
@@ -73,7 +77,9 @@ class FaultError(ValueError):
 def parse_fault(spec, default_count):
     """A fault from "[ENDPOINT:]KIND[=VALUE][,key=value...]" or a JSON object.
 
-    Kinds: delay=SECONDS, drop, html[=STATUS], size=BYTES[,status=S], not_json.
+    Kinds: delay=SECONDS, drop, html[=STATUS], size=BYTES[,status=S], not_json,
+    refuse (the next TLS connection to the synthesis port is reset before its
+    handshake).
     """
     if isinstance(spec, str):
         fault = {}
@@ -94,10 +100,12 @@ def parse_fault(spec, default_count):
     kind = fault.get("kind")
     if kind not in FAULT_KINDS:
         raise FaultError("unknown fault kind %r" % (kind,))
-    default_endpoint = {"size": "synth", "not_json": "token"}.get(kind, "any")
+    default_endpoint = {"size": "synth", "not_json": "token", "refuse": "synth"}.get(kind, "any")
     fault.setdefault("endpoint", default_endpoint)
     if fault["endpoint"] not in FAULT_ENDPOINTS:
         raise FaultError("unknown endpoint %r" % (fault["endpoint"],))
+    if kind == "refuse" and fault["endpoint"] != "synth":
+        raise FaultError("refuse is a fault of the synthesis port")
     try:
         if kind == "delay":
             fault["seconds"] = float(fault.get("seconds", 1.0))
@@ -132,6 +140,7 @@ class State:
         self.requests = []
         self.seq = 0
         self.log_file = open(log_path, "a", encoding="utf-8") if log_path else None
+        self.plain_synth = False  # plain HTTP served beside TLS on the synthesis port
         self.audio_cache = collections.OrderedDict()
 
     def add_keys(self, pairs):
@@ -172,7 +181,7 @@ class State:
         with self.lock:
             for pool in (self.queued_faults, self.run_faults):
                 for fault in list(pool):
-                    if fault["endpoint"] not in (endpoint, "any"):
+                    if fault["endpoint"] not in (endpoint, "any") or fault["kind"] == "refuse":
                         continue
                     if fault["kind"] != "delay":
                         if answered:
@@ -186,13 +195,39 @@ class State:
         return taken
 
     def record(self, entry):
+        """Logs a request as it arrives, so that a clear of the log never
+        meets a request still being answered. Its reply is filled in later
+        (answered); until then the entry has none."""
         with self.lock:
             self.seq += 1
             entry["seq"] = self.seq
             self.requests.append(entry)
+
+    def update(self, entry, fields):
+        # Under the lock, like every change to a logged entry: the control
+        # channel copies the entries under it.
+        with self.lock:
+            entry.update(fields)
+
+    def answered(self, entry, reply):
+        with self.lock:
+            entry["reply"] = reply
             if self.log_file:
                 self.log_file.write(json.dumps(entry, ensure_ascii=False) + "\n")
                 self.log_file.flush()
+
+    def take_connection_fault(self):
+        """Whether a refuse fault takes the next synthesis connection."""
+        with self.lock:
+            for pool in (self.queued_faults, self.run_faults):
+                for fault in pool:
+                    if fault["kind"] == "refuse":
+                        if fault["count"] is not None:
+                            fault["count"] -= 1
+                            if fault["count"] <= 0:
+                                pool.remove(fault)
+                        return True
+        return False
 
     def snapshot(self):
         with self.lock:
@@ -343,8 +378,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.server.role == "synth" and (path == CONTROL_PATH or path.startswith(CONTROL_PATH + "/")):
             self.send(self.control(path, query, body))
             return
-        endpoint, reply, extra = self.route(path, query, body)
+        if (self.server.tls_context is not None and not isinstance(self.connection, ssl.SSLSocket)
+                and not state.plain_synth):
+            self.send(refusal(403, "plain_http", "the service speaks HTTPS only; plain HTTP reaches /_control alone"))
+            return
+        endpoint = self.endpoint_of(path)
+        entry = {
+            "time": time.time(),
+            "endpoint": endpoint,
+            "scheme": "https" if isinstance(self.connection, ssl.SSLSocket) else "http",
+            "method": self.command,
+            "target": self.path,
+            "version": self.request_version,
+            "headers": [[k, v] for k, v in self.headers.raw_items()],
+            "body": body.decode("latin-1"),
+            "body_length": len(body),
+        }
+        state.record(entry)
+        reply, extra = self.route(endpoint, query, body)
         faults = state.take_faults(endpoint)
+        state.update(entry, dict(extra, faults=faults))
         for fault in faults:
             if fault["kind"] == "delay":
                 time.sleep(fault["seconds"])
@@ -361,37 +414,32 @@ class Handler(http.server.BaseHTTPRequestHandler):
             else:
                 continue
             break
-        entry = {
-            "time": time.time(),
-            "endpoint": endpoint,
-            "scheme": "https" if self.server.role == "token" else "http",
-            "method": self.command,
-            "target": self.path,
-            "version": self.request_version,
-            "headers": [[k, v] for k, v in self.headers.raw_items()],
-            "body": body.decode("latin-1"),
-            "body_length": len(body),
-            "faults": faults,
-            "reply": {"dropped": True} if reply.drop else
-                     {"status": reply.status, "length": len(reply.body), "content_type": reply.content_type},
-        }
-        entry.update(extra)
-        state.record(entry)
+        state.answered(entry, {"dropped": True} if reply.drop else
+                       {"status": reply.status, "length": len(reply.body), "content_type": reply.content_type})
         if reply.drop:
             self.drop()
         else:
             self.send(reply)
 
-    def route(self, path, query, body):
+    def endpoint_of(self, path):
         if self.server.role == "token":
             if path == TOKEN_PATH:
-                return "token", self.token(query), {}
+                return "token"
             if path == DOC_PATH and self.command in ("GET", "HEAD"):
-                return "doc", Reply(200, DOC_PAGE.encode("utf-8"), "text/html; charset=utf-8"), {}
+                return "doc"
         elif path == SYNTH_PATH:
+            return "synth"
+        return "unknown"
+
+    def route(self, endpoint, query, body):
+        if endpoint == "token":
+            return self.token(query), {}
+        if endpoint == "doc":
+            return Reply(200, DOC_PAGE.encode("utf-8"), "text/html; charset=utf-8"), {}
+        if endpoint == "synth":
             extra = {}
-            return "synth", self.synth(body, extra), extra
-        return "unknown", refusal(404, "no_such_path", "no such path"), {}
+            return self.synth(body, extra), extra
+        return refusal(404, "no_such_path", "no such path"), {}
 
     def token(self, query):
         if self.command != "POST":
@@ -494,13 +542,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 state.add_keys(dict(order["add_keys"]))
             if "add_tokens" in order:
                 state.add_tokens(list(order["add_tokens"]))
+            if "plain_synth" in order:
+                state.plain_synth = bool(order["plain_synth"])
             pending = state.queue_faults(faults)
             return json_reply(200, {"ok": True, "queued": pending})
         if path == CONTROL_PATH:
             return json_reply(200, state.snapshot())
         endpoint = params.get("endpoint")
         with state.lock:
-            entries = [e for e in state.requests if endpoint in (None, e["endpoint"])]
+            entries = [dict(e) for e in state.requests if endpoint in (None, e["endpoint"])]
         if path == CONTROL_PATH + "/requests":
             return json_reply(200, entries)
         if path == CONTROL_PATH + "/last":
@@ -531,13 +581,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(reply.body)
 
     def drop(self):
-        # A reset rather than an orderly close: what a crashed or cut-off server looks like.
         self.close_connection = True
-        try:
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.connection.close()
-        except OSError:
-            pass
+        reset(self.connection)
 
     def finish(self):
         try:
@@ -546,15 +591,24 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+def reset(connection):
+    # A reset rather than an orderly close: what a crashed or cut-off server looks like.
+    try:
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        connection.close()
+    except OSError:
+        pass
+
+
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, role, state, tls_context=None):
+    def __init__(self, port, role, state, tls_context=None, address="127.0.0.1"):
         self.role = role
         self.state = state
         self.tls_context = tls_context
-        super().__init__(("127.0.0.1", port), Handler)
+        super().__init__((address, port), Handler)
 
     def finish_request(self, request, client_address):
         # The TLS handshake runs in the connection's own thread, so a client
@@ -562,7 +616,15 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         if self.tls_context is not None:
             request.settimeout(30)
             try:
-                request = self.tls_context.wrap_socket(request, server_side=True)
+                # The control channel (/_control) is plain HTTP on the
+                # synthesis port; a connection that opens with a TLS record
+                # is a client of the service.
+                secure = self.role != "synth" or request.recv(1, socket.MSG_PEEK) == b"\x16"
+                if secure and self.role == "synth" and self.state.take_connection_fault():
+                    reset(request)
+                    return
+                if secure:
+                    request = self.tls_context.wrap_socket(request, server_side=True)
             except (OSError, ssl.SSLError):
                 request.close()
                 return
@@ -590,14 +652,19 @@ def read_keys_file(path):
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Local emulator of the speech service (loopback only).")
     parser.add_argument("--token-port", type=int, default=0, help="HTTPS port of the token endpoint and doc page (0: any free port)")
-    parser.add_argument("--synth-port", type=int, default=0, help="HTTP port of the synthesis endpoint and /_control (0: any free port)")
+    parser.add_argument("--synth-port", type=int, default=0, help="HTTPS port of the synthesis endpoint and /_control (0: any free port)")
+    parser.add_argument("--synth-address", default="127.0.0.1",
+                        help="loopback address of the synthesis port (another one lets both ports be 443)")
+    parser.add_argument("--plain-synth", action="store_true",
+                        help="serve plain HTTP beside HTTPS on the synthesis port (for a program built with "
+                             "QX_SYNTHESIS_PLAIN_HTTP); the control order {\"plain_synth\": true} does the same")
     parser.add_argument("--cert", required=True, help="PEM file with the certificate for localhost and its key")
     parser.add_argument("--key", action="append", default=[], metavar="API_KEY:SECRET_KEY",
                         help="a key pair to accept (repeatable); split at the first ':'")
     parser.add_argument("--keys-file", help="key pairs: lines 'API_KEY SECRET_KEY', or a JSON object {api: secret}")
     parser.add_argument("--token", action="append", default=[], help="an extra access token to accept (repeatable)")
     parser.add_argument("--fault", action="append", default=[], metavar="SPEC",
-                        help="a fault for every request (repeatable): [token:|synth:|doc:]delay=S|drop|html[=STATUS]|size=N[,status=S]|not_json[,count=N]")
+                        help="a fault for every request (repeatable): [token:|synth:|doc:]delay=S|drop|html[=STATUS]|size=N[,status=S]|not_json|refuse[,count=N]")
     parser.add_argument("--log", help="append a JSON line per request to this file")
     parser.add_argument("--state-file", help="write token_port, synth_port and pid here (key=value lines) when ready")
     parser.add_argument("--max-lifetime", type=float, default=0, help="exit after this many seconds (0: run until stopped)")
@@ -619,10 +686,11 @@ def main(argv=None):
         parser.error(str(e))
 
     state = State(keys, args.token, run_faults, args.log)
+    state.plain_synth = args.plain_synth
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(args.cert)
     token_server = Server(args.token_port, "token", state, context)
-    synth_server = Server(args.synth_port, "synth", state)
+    synth_server = Server(args.synth_port, "synth", state, context, args.synth_address)
     token_port = token_server.server_address[1]
     synth_port = synth_server.server_address[1]
     threads = [threading.Thread(target=s.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)
@@ -639,8 +707,9 @@ def main(argv=None):
         with open(tmp, "w") as f:
             f.write("token_port=%d\nsynth_port=%d\npid=%d\n" % (token_port, synth_port, os.getpid()))
         os.replace(tmp, args.state_file)
-    print("speech emulator: token https://localhost:%d%s  synthesis http://localhost:%d%s  keys %s"
-          % (token_port, TOKEN_PATH, synth_port, SYNTH_PATH, ", ".join(sorted(keys))))
+    print("speech emulator: token https://localhost:%d%s  synthesis https://localhost:%d%s%s  keys %s"
+          % (token_port, TOKEN_PATH, synth_port, SYNTH_PATH, " (and plain HTTP)" if args.plain_synth else "",
+             ", ".join(sorted(keys))))
     print("READY token_port=%d synth_port=%d" % (token_port, synth_port), flush=True)
 
     stop.wait(args.max_lifetime if args.max_lifetime > 0 else None)

@@ -14,6 +14,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
@@ -50,17 +51,8 @@ class Emulator:
         subprocess.run([sys.executable, os.path.join(HERE, "emuctl.py"), "stop", "--state", self.state],
                        check=True, stdout=subprocess.DEVNULL, timeout=30)
 
-    def https(self, method, target, body=None):
-        conn = http.client.HTTPSConnection("localhost", self.token_port, context=self.tls, timeout=30)
-        try:
-            conn.request(method, target, body=body)
-            reply = conn.getresponse()
-            return reply.status, reply.getheader("Content-Type"), reply.read()
-        finally:
-            conn.close()
-
-    def http(self, method, target, body=None, headers=None):
-        conn = http.client.HTTPConnection("localhost", self.synth_port, timeout=30)
+    def https(self, method, target, body=None, headers=None, port=None):
+        conn = http.client.HTTPSConnection("localhost", port or self.token_port, context=self.tls, timeout=30)
         try:
             conn.request(method, target, body=body, headers=headers or {})
             reply = conn.getresponse()
@@ -84,14 +76,33 @@ class Emulator:
             values["tok"] = self.good_token()
         return "&".join("%s=%s" % (k, v) for k, v in values.items() if v is not None)
 
+    def http(self, method, target, body=None, headers=None):
+        """A plain request to the synthesis port: the control channel."""
+        conn = http.client.HTTPConnection("localhost", self.synth_port, timeout=30)
+        try:
+            conn.request(method, target, body=body, headers=headers or {})
+            reply = conn.getresponse()
+            return reply.status, reply.getheader("Content-Type"), reply.read()
+        finally:
+            conn.close()
+
     def synth(self, text, **fields):
-        return self.http("POST", "/text2audio", self.form(text, **fields),
-                         {"Content-Type": "application/x-www-form-urlencoded"})
+        return self.https("POST", "/text2audio", self.form(text, **fields),
+                          {"Content-Type": "application/x-www-form-urlencoded"}, self.synth_port)
 
     def control(self, order):
         status, _, body = self.http("POST", "/_control", json.dumps(order))
         assert status == 200, body
         return json.loads(body)
+
+
+def wait_until(condition, seconds=10):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if condition():
+            return True
+        time.sleep(0.05)
+    return False
 
 
 def decode_mp3(data, workdir):
@@ -169,10 +180,12 @@ class TokenEndpoint(EmulatorTest):
 
     def test_certificate_is_checked_by_clients(self):
         untrusted = ssl.create_default_context()
-        conn = http.client.HTTPSConnection("localhost", self.emu.token_port, context=untrusted, timeout=10)
-        with self.assertRaises(ssl.SSLError):
-            conn.request("GET", "/")
-        conn.close()
+        for port in (self.emu.token_port, self.emu.synth_port):
+            with self.subTest(port=port):
+                conn = http.client.HTTPSConnection("localhost", port, context=untrusted, timeout=10)
+                with self.assertRaises(ssl.SSLError):
+                    conn.request("GET", "/")
+                conn.close()
 
     def test_documentation_page(self):
         status, ctype, body = self.emu.https("GET", "/ai-doc/SPEECH/qknh9i8ed")
@@ -211,6 +224,10 @@ class SynthesisEndpoint(EmulatorTest):
             self.assertEqual((status, ctype), (200, "audio/mp3"), per)
             audio.add(body)
         self.assertEqual(len(audio), len(speakers))
+
+    def test_plain_http_reaches_the_control_channel_alone(self):
+        status, _, body = self.emu.http("POST", "/text2audio", self.emu.form("你好"))
+        self.assertEqual((status, json.loads(body)["refused"]), (403, "plain_http"))
 
     def test_text_of_1024_gbk_bytes_is_spoken_and_1025_refused(self):
         status, ctype, _ = self.emu.synth("好" * 512)
@@ -278,15 +295,22 @@ class Faults(EmulatorTest):
 
     def test_dropped_connection_sends_nothing(self):
         self.emu.control({"fault": "synth:drop"})
-        conn = socket.create_connection(("127.0.0.1", self.emu.synth_port), timeout=10)
         body = self.emu.form("你好").encode()
+        conn = self.emu.tls.wrap_socket(socket.create_connection(("127.0.0.1", self.emu.synth_port), timeout=10),
+                                        server_hostname="localhost")
         conn.sendall(b"POST /text2audio HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n\r\n" % len(body) + body)
         try:
             received = conn.recv(100)
-        except ConnectionResetError:
+        except (ConnectionResetError, ssl.SSLError):
             received = b""
         conn.close()
         self.assertEqual(received, b"")
+
+    def test_refused_connection_gets_no_handshake(self):
+        self.emu.control({"fault": "refuse"})
+        with self.assertRaises((ConnectionError, ssl.SSLError)):
+            self.emu.synth("你好")
+        self.assertEqual(self.emu.synth("你好")[1], "audio/mp3", "a one-shot fault is used up")
 
     def test_faults_go_to_their_endpoint_in_order(self):
         self.emu.control({"faults": ["synth:size=10", "synth:size=20"]})
@@ -295,7 +319,8 @@ class Faults(EmulatorTest):
         self.assertEqual(len(self.emu.synth("你好")[2]), 20)
 
     def test_bad_fault_orders_are_refused(self):
-        for order in ({"fault": "explode"}, {"fault": "synth:size"}, {"fault": "nowhere:drop"}):
+        for order in ({"fault": "explode"}, {"fault": "synth:size"}, {"fault": "nowhere:drop"},
+                      {"fault": "token:refuse"}):
             with self.subTest(order):
                 status, _, _ = self.emu.http("POST", "/_control", json.dumps(order))
                 self.assertEqual(status, 400)
@@ -313,8 +338,8 @@ class Faults(EmulatorTest):
 class RequestLog(EmulatorTest):
     def test_log_holds_method_target_headers_in_order_and_raw_body(self):
         form = self.emu.form("中")
-        self.emu.http("POST", "/text2audio", form, {"Content-Type": "application/x-www-form-urlencoded",
-                                                    "X-First": "1", "X-Second": "2"})
+        self.emu.https("POST", "/text2audio", form, {"Content-Type": "application/x-www-form-urlencoded",
+                                                     "X-First": "1", "X-Second": "2"}, self.emu.synth_port)
         with open(self.emu.log, encoding="utf-8") as f:
             entry = [json.loads(line) for line in f][-1]
         self.assertEqual(entry["endpoint"], "synth")
@@ -323,9 +348,22 @@ class RequestLog(EmulatorTest):
         self.assertEqual(entry["body"], form)
         names = [k for k, _ in entry["headers"]]
         self.assertLess(names.index("X-First"), names.index("X-Second"))
-        self.assertEqual(entry["reply"]["status"], 200)
+        self.assertEqual((entry["scheme"], entry["reply"]["status"]), ("https", 200))
         last = self.emu.http("GET", "/_control/last?endpoint=synth&part=body")[2]
         self.assertEqual(last.decode(), form)
+
+    def test_request_is_logged_on_arrival_so_a_clear_removes_it(self):
+        # A delayed request still being answered when the log is cleared is
+        # gone from the log for good, its reply included.
+        self.emu.control({"clear_log": True, "fault": "synth:delay=3"})
+        form = self.emu.form("你好")
+        done = threading.Thread(target=self.emu.https, args=("POST", "/text2audio", form, None, self.emu.synth_port))
+        done.start()
+        logged = lambda: json.loads(self.emu.http("GET", "/_control/requests?endpoint=synth")[2])  # noqa: E731
+        self.assertTrue(wait_until(logged, seconds=1.5), "logged while its reply still waits")
+        self.emu.control({"clear_log": True})
+        done.join(30)
+        self.assertEqual(json.loads(self.emu.http("GET", "/_control/requests?endpoint=synth")[2]), [])
 
     def test_token_target_is_logged_raw(self):
         target = "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s" % (SECRET_KEY, API_KEY)

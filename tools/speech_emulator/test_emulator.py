@@ -51,8 +51,11 @@ class Emulator:
         subprocess.run([sys.executable, os.path.join(HERE, "emuctl.py"), "stop", "--state", self.state],
                        check=True, stdout=subprocess.DEVNULL, timeout=30)
 
-    def https(self, method, target, body=None, headers=None, port=None):
-        conn = http.client.HTTPSConnection("localhost", port or self.token_port, context=self.tls, timeout=30)
+    def request(self, method, target, body=None, headers=None, port=None, tls=True):
+        if tls:
+            conn = http.client.HTTPSConnection("localhost", port or self.token_port, context=self.tls, timeout=30)
+        else:
+            conn = http.client.HTTPConnection("localhost", port or self.token_port, timeout=30)
         try:
             conn.request(method, target, body=body, headers=headers or {})
             reply = conn.getresponse()
@@ -62,7 +65,7 @@ class Emulator:
 
     def token(self, secret=SECRET_KEY, api=API_KEY, quote=True):
         q = urllib.parse.quote if quote else (lambda s, safe="": s)
-        return self.https("POST", "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s"
+        return self.request("POST", "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s"
                           % (q(secret, safe=""), q(api, safe="")))
 
     def good_token(self):
@@ -78,16 +81,10 @@ class Emulator:
 
     def http(self, method, target, body=None, headers=None):
         """A plain request to the synthesis port: the control channel."""
-        conn = http.client.HTTPConnection("localhost", self.synth_port, timeout=30)
-        try:
-            conn.request(method, target, body=body, headers=headers or {})
-            reply = conn.getresponse()
-            return reply.status, reply.getheader("Content-Type"), reply.read()
-        finally:
-            conn.close()
+        return self.request(method, target, body, headers, self.synth_port, tls=False)
 
     def synth(self, text, **fields):
-        return self.https("POST", "/text2audio", self.form(text, **fields),
+        return self.request("POST", "/text2audio", self.form(text, **fields),
                           {"Content-Type": "application/x-www-form-urlencoded"}, self.synth_port)
 
     def control(self, order):
@@ -158,10 +155,10 @@ class TokenEndpoint(EmulatorTest):
             "wrong secret": self.emu.token(secret="other"),
             "unknown client": self.emu.token(api="nobody"),
             "unencoded ampersand splits the query": self.emu.token(secret="a&b", quote=False),
-            "no query": self.emu.https("POST", "/oauth/2.0/token"),
-            "other grant": self.emu.https("POST", "/oauth/2.0/token?grant_type=password&client_secret=%s&client_id=%s"
+            "no query": self.emu.request("POST", "/oauth/2.0/token"),
+            "other grant": self.emu.request("POST", "/oauth/2.0/token?grant_type=password&client_secret=%s&client_id=%s"
                                           % (SECRET_KEY, API_KEY)),
-            "GET": self.emu.https("GET", "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s"
+            "GET": self.emu.request("GET", "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s"
                                   % (SECRET_KEY, API_KEY)),
         }
         for name, (status, ctype, body) in cases.items():
@@ -188,7 +185,7 @@ class TokenEndpoint(EmulatorTest):
                 conn.close()
 
     def test_documentation_page(self):
-        status, ctype, body = self.emu.https("GET", "/ai-doc/SPEECH/qknh9i8ed")
+        status, ctype, body = self.emu.request("GET", "/ai-doc/SPEECH/qknh9i8ed")
         self.assertEqual(status, 200)
         self.assertTrue(ctype.startswith("text/html"))
         self.assertIn("API Key", body.decode("utf-8"))
@@ -338,7 +335,7 @@ class Faults(EmulatorTest):
 class RequestLog(EmulatorTest):
     def test_log_holds_method_target_headers_in_order_and_raw_body(self):
         form = self.emu.form("中")
-        self.emu.https("POST", "/text2audio", form, {"Content-Type": "application/x-www-form-urlencoded",
+        self.emu.request("POST", "/text2audio", form, {"Content-Type": "application/x-www-form-urlencoded",
                                                      "X-First": "1", "X-Second": "2"}, self.emu.synth_port)
         with open(self.emu.log, encoding="utf-8") as f:
             entry = [json.loads(line) for line in f][-1]
@@ -357,7 +354,7 @@ class RequestLog(EmulatorTest):
         # gone from the log for good, its reply included.
         self.emu.control({"clear_log": True, "fault": "synth:delay=3"})
         form = self.emu.form("你好")
-        done = threading.Thread(target=self.emu.https, args=("POST", "/text2audio", form, None, self.emu.synth_port))
+        done = threading.Thread(target=self.emu.request, args=("POST", "/text2audio", form, None, self.emu.synth_port))
         done.start()
         logged = lambda: json.loads(self.emu.http("GET", "/_control/requests?endpoint=synth")[2])  # noqa: E731
         self.assertTrue(wait_until(logged, seconds=1.5), "logged while its reply still waits")
@@ -367,7 +364,7 @@ class RequestLog(EmulatorTest):
 
     def test_token_target_is_logged_raw(self):
         target = "/oauth/2.0/token?grant_type=client_credentials&client_secret=%s&client_id=%s" % (SECRET_KEY, API_KEY)
-        self.emu.https("POST", target)
+        self.emu.request("POST", target)
         self.assertEqual(self.emu.http("GET", "/_control/last?endpoint=token&part=target")[2].decode(), target)
 
 

@@ -114,21 +114,83 @@ TEST(SaveAudioFile, GivesUpAfterBoundedAttemptsAndRemovesTheTemporaryFile) {
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
 
-// A file system that refuses the rename relative to the folder's handle:
-// the file is moved by path, where a taken name is kept and the next stamp
-// is tried.
-TEST(SaveAudioFile, RenameRefusedByHandleIsMadeByPathWithoutReplacing) {
-    ScratchDirectory dir;
-    const Bytes earlier = someAudio(600, 1);
-    writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
-    const Bytes audio = someAudio(700, 2);
-    const RenameByHandle refused = [](HANDLE, HANDLE, const std::wstring&) { return Rename::Failed; };
-    const std::wstring saved = saveAudioFileRenamingBy(refused, dir.path(), audio, "1704067200123",
-                                                       [] { return Text("1704067200456"); });
-    EXPECT_EQ(saved, dir.path() + L"\\1704067200456.mp3");
-    EXPECT_EQ(readFile(saved), audio);
-    EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
-    EXPECT_EQ(dir.files(), (std::vector<std::wstring>{L"1704067200123.mp3", L"1704067200456.mp3"}));
+// The one qxt*.tmp file in the directory; empty when there is none.
+std::wstring temporaryFilePath(const std::wstring& directory) {
+    WIN32_FIND_DATAW data{};
+    HANDLE find = ::FindFirstFileW((directory + L"\\qxt*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return {};
+    ::FindClose(find);
+    return directory + L"\\" + data.cFileName;
+}
+
+// A virus scanner beside a file system that refuses the rename relative to
+// the folder's handle, so the file is moved by path. The scanner has the file
+// open from the moment the program closes it (a duplicate of the program's
+// unshared handle), lets go at the pause the row names, and may then open it
+// once more, sharing delete, until a later pause.
+struct ScannerCase {
+    const char* name;
+    const char* stamp;    // the next one is 1704067200456
+    bool stampTaken;      // a file already has the first stamp's name
+    int unsharedUntil;    // the pause at which the scanner lets go; 0: never there, 99: never lets go
+    int sharedUntil;      // then open again, sharing delete, until this pause; 0: not at all
+    const wchar_t* saved;  // the name the audio gets; null: none
+    bool temporaryLeft;
+};
+
+bool g_scannerOpens = false;
+UniqueHandle g_scanner;
+
+TEST(SaveAudioFile, MoveByPathWaitsForAScannerAndDeletesTheFileOnAFinalFailure) {
+    const ScannerCase cases[] = {
+        {"NoScannerTakenNameNotReplaced", "1704067200123", true, 0, 0, L"1704067200456.mp3", false},
+        {"LetsGoAtTheFirstPause", "1704067200123", false, 1, 0, L"1704067200123.mp3", false},
+        {"SharedOpenWhileTheClashReopens", "1704067200123", true, 1, 2, L"1704067200456.mp3", false},
+        {"NeverLetsGo", "1704067200123", false, 99, 0, nullptr, true},
+        {"NameRefusedFileDeleted", "17040672001?3", false, 0, 0, nullptr, false},
+    };
+    for (const ScannerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory dir;
+        const Bytes earlier = someAudio(600, 1);
+        if (c.stampTaken) writeFile(dir.path() + L"\\" + std::wstring(c.stamp, c.stamp + 13) + L".mp3", earlier);
+        const Bytes audio = someAudio(700, 2);
+        g_scannerOpens = c.unsharedUntil > 0;
+        const RenameByHandle refused = [](HANDLE file, HANDLE, const std::wstring&) {
+            if (g_scannerOpens && !g_scanner)
+                ::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), g_scanner.put(), 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS);
+            return Rename::Failed;
+        };
+        UniqueFile shared;
+        int pauses = 0;
+        DWORD paused = 0;
+        const std::wstring saved = saveAudioFileRenamingBy(
+            refused, dir.path(), audio, c.stamp, [] { return Text("1704067200456"); },
+            [&](DWORD milliseconds) {
+                ++pauses;
+                paused += milliseconds;
+                if (pauses == c.unsharedUntil) {
+                    g_scanner.reset();
+                    if (c.sharedUntil > 0)
+                        shared = UniqueFile(::CreateFileW(temporaryFilePath(dir.path()).c_str(), GENERIC_READ,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                            nullptr, OPEN_EXISTING, 0, nullptr));
+                }
+                if (pauses == c.sharedUntil) shared.reset();
+            });
+        g_scanner.reset();
+        EXPECT_EQ(saved, c.saved ? dir.path() + L"\\" + c.saved : std::wstring{});
+        if (c.saved) {
+            EXPECT_EQ(readFile(saved), audio);
+        }
+        if (c.stampTaken) {
+            EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
+        }
+        EXPECT_EQ(!temporaryFilePath(dir.path()).empty(), c.temporaryLeft);
+        EXPECT_EQ(pauses, c.unsharedUntil == 99 ? pauses : std::max(c.unsharedUntil, c.sharedUntil));
+        EXPECT_LT(paused, 1000u);  // well under a second, also when the scanner never lets go
+    }
 }
 
 TEST(SaveAudioFile, MissingDirectoryFails) {

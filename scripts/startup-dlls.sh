@@ -21,4 +21,4 @@ driver close || true
 wait "$program" || true
 # Lines of the program's own process: "pid:tid:trace:loaddll:... Loaded L"path" at ...: builtin".
 pid=$(grep -m1 'QXtts.exe" at' "$dir/ready.txt" | cut -d: -f1)
-grep "^$pid:" "$dir/ready.txt" | sed -nE 's/.*(Loaded|Unloaded)( module)? L"([^"]*)".*: *([a-z]+)$/\1 \3 (\4)/p'
+grep "^$pid:" "$dir/ready.txt" | sed -nE 's/.*(Loaded|Unloaded)( module)? L"([^"]*)".*: *([a-z]+)$/\1 \3 (\4)/; T; s/\\\\/\\/g; p'

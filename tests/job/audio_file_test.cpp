@@ -114,47 +114,34 @@ TEST(SaveAudioFile, GivesUpAfterBoundedAttemptsAndRemovesTheTemporaryFile) {
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
 
-// The one qxt*.tmp file in the directory; empty when there is none.
-std::wstring temporaryFilePath(const std::wstring& directory) {
-    WIN32_FIND_DATAW data{};
-    HANDLE find = ::FindFirstFileW((directory + L"\\qxt*.tmp").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return {};
-    ::FindClose(find);
-    return directory + L"\\" + data.cFileName;
-}
-
-// A virus scanner beside a file system that refuses the rename relative to
-// the folder's handle, so the file is moved by path. The scanner has the file
-// open from the moment the program closes it (a duplicate of the program's
-// unshared handle), lets go at the pause the row names, and may then open it
-// once more, sharing delete, until a later pause.
+// A file system that refuses the rename relative to the folder's handle, so
+// the file is moved by path, and a virus scanner that holds the file from the
+// moment the program closes it (a duplicate of the program's unshared handle)
+// until the pause the row names, then may open it again, sharing delete.
 struct ScannerCase {
     const char* name;
-    const char* stamp;    // the next one is 1704067200456
-    bool stampTaken;      // a file already has the first stamp's name
-    int unsharedUntil;    // the pause at which the scanner lets go; 0: never there, 99: never lets go
-    int sharedUntil;      // then open again, sharing delete, until this pause; 0: not at all
-    const wchar_t* saved;  // the name the audio gets; null: none
-    bool temporaryLeft;
+    const char* stamp;  // the next one is 1704067200456
+    int unsharedUntil;  // 0: no scanner; 99: it never lets go
+    int sharedUntil;    // 0: no second open
+    const wchar_t* saved;
+    std::size_t filesLeft;
 };
-
 bool g_scannerOpens = false;
 UniqueHandle g_scanner;
 
 TEST(SaveAudioFile, MoveByPathWaitsForAScannerAndDeletesTheFileOnAFinalFailure) {
     const ScannerCase cases[] = {
-        {"NoScannerTakenNameNotReplaced", "1704067200123", true, 0, 0, L"1704067200456.mp3", false},
-        {"LetsGoAtTheFirstPause", "1704067200123", false, 1, 0, L"1704067200123.mp3", false},
-        {"SharedOpenWhileTheClashReopens", "1704067200123", true, 1, 2, L"1704067200456.mp3", false},
-        {"NeverLetsGo", "1704067200123", false, 99, 0, nullptr, true},
-        {"NameRefusedFileDeleted", "17040672001?3", false, 0, 0, nullptr, false},
+        {"NoScannerTakenNameKept", "1704067200123", 0, 0, L"1704067200456.mp3", 2},
+        {"LetsGoAtTheFirstPause", "1704067200777", 1, 0, L"1704067200777.mp3", 2},
+        {"SharedOpenDelaysTheReopenAfterAClash", "1704067200123", 1, 2, L"1704067200456.mp3", 2},
+        {"NeverLetsGoTheFileStays", "1704067200777", 99, 0, nullptr, 2},
+        {"NameRefusedFileDeleted", "17040672007?7", 0, 0, nullptr, 1},
     };
     for (const ScannerCase& c : cases) {
         SCOPED_TRACE(c.name);
         ScratchDirectory dir;
-        const Bytes earlier = someAudio(600, 1);
-        if (c.stampTaken) writeFile(dir.path() + L"\\" + std::wstring(c.stamp, c.stamp + 13) + L".mp3", earlier);
-        const Bytes audio = someAudio(700, 2);
+        const Bytes earlier = someAudio(600, 1), audio = someAudio(700, 2);
+        writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
         g_scannerOpens = c.unsharedUntil > 0;
         const RenameByHandle refused = [](HANDLE file, HANDLE, const std::wstring&) {
             if (g_scannerOpens && !g_scanner)
@@ -166,29 +153,22 @@ TEST(SaveAudioFile, MoveByPathWaitsForAScannerAndDeletesTheFileOnAFinalFailure) 
         int pauses = 0;
         DWORD paused = 0;
         const std::wstring saved = saveAudioFileRenamingBy(
-            refused, dir.path(), audio, c.stamp, [] { return Text("1704067200456"); },
-            [&](DWORD milliseconds) {
-                ++pauses;
+            refused, dir.path(), audio, c.stamp, [] { return Text("1704067200456"); }, [&](DWORD milliseconds) {
                 paused += milliseconds;
-                if (pauses == c.unsharedUntil) {
+                if (++pauses == c.unsharedUntil) {
                     g_scanner.reset();
-                    if (c.sharedUntil > 0)
-                        shared = UniqueFile(::CreateFileW(temporaryFilePath(dir.path()).c_str(), GENERIC_READ,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                            nullptr, OPEN_EXISTING, 0, nullptr));
+                    if (c.sharedUntil > 0)  // qxtXXXX.tmp sorts after the digits
+                        shared = UniqueFile(::CreateFileW((dir.path() + L"\\" + dir.files().back()).c_str(),
+                                                          GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr));
                 }
                 if (pauses == c.sharedUntil) shared.reset();
             });
         g_scanner.reset();
         EXPECT_EQ(saved, c.saved ? dir.path() + L"\\" + c.saved : std::wstring{});
-        if (c.saved) {
-            EXPECT_EQ(readFile(saved), audio);
-        }
-        if (c.stampTaken) {
-            EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
-        }
-        EXPECT_EQ(!temporaryFilePath(dir.path()).empty(), c.temporaryLeft);
-        EXPECT_EQ(pauses, c.unsharedUntil == 99 ? pauses : std::max(c.unsharedUntil, c.sharedUntil));
+        EXPECT_EQ(readFile(c.saved ? saved : dir.path() + L"\\1704067200777.mp3"), c.saved ? audio : Bytes{});
+        EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
+        EXPECT_EQ(dir.files().size(), c.filesLeft);
         EXPECT_LT(paused, 1000u);  // well under a second, also when the scanner never lets go
     }
 }

@@ -131,14 +131,15 @@ Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
 // file itself, which our unshared handle forbids: the handle is closed first,
 // its deletion mark already off, so the file stays. From that close to the
 // end of the move a process that ends leaves the temporary file behind: one
-// call, as between the mark's removal and the rename by handle. A taken name
+// call, as between the mark's removal and the rename by handle, or a few
+// while a scanner holds the file (below). A taken name
 // is the same clash as in the first form (two jobs in one second) and is
 // handled like it: the file is opened again before anything waits, for the
 // caller to put the mark back on and try the next stamp, so the audio is
 // kept. Any other failure deletes the file. The move, the new open and the
 // deletion each wait for a scanner that has opened the file meanwhile; one
-// that holds it longer than that keeps it from being deleted too, and the
-// temporary file stays.
+// that holds it longer keeps it from being deleted too, and the temporary
+// file stays.
 Rename moveByPath(UniqueFile& temporary, const std::wstring& temporaryPath, const std::wstring& target,
                   const BusyPause& pause) {
     temporary.reset();

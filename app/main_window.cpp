@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "app/control_text.h"
-#include "app/icon_file.h"
 #include "app/window_tables.h"
 #include "platform/build_config.h"
 #include "job/audio_file.h"
@@ -39,27 +38,13 @@ void addListItem(HWND list, const std::wstring& text) {
 
 void selectListItem(HWND list, int index) { ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0); }
 
-// The window's small icon from the ICO file carried as raw data. Null when
-// any step fails.
-//
-// The image goes straight to CreateIconFromResourceEx, which is what
-// OleLoadPicture does with an icon stream too: the same 32 x 32 icon. The OLE
-// route makes a stream, a picture object and then a copy of the picture's
-// icon; under Wine that took about 4 ms of the window's start-up, this 1 ms.
+// The window's small icon: the image of the icon resource that fits the
+// system's small-icon size (16, 20 or 24 pixels at 96, 120 or 144 DPI), so
+// that the title bar shows it unscaled. Null when it cannot be loaded.
 UniqueHicon loadSmallIcon() {
-    HRSRC resource = ::FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_SMALL_ICON), RT_RCDATA);
-    if (!resource) return {};
-    const DWORD size = ::SizeofResource(nullptr, resource);
-    HGLOBAL loaded = ::LoadResource(nullptr, resource);
-    const auto* bytes = static_cast<const unsigned char*>(loaded ? ::LockResource(loaded) : nullptr);
-    if (!bytes) return {};
-    const IconImage image = firstIconImage({bytes, size});
-    if (image.size == 0) return {};
-    // 0x00030000: the format of icon images since Windows 3.0. Width and
-    // height 0: the image's own size. The function only reads the bytes.
-    return UniqueHicon(::CreateIconFromResourceEx(const_cast<unsigned char*>(bytes + image.offset),
-                                                  static_cast<DWORD>(image.size), TRUE, 0x00030000, 0, 0,
-                                                  LR_DEFAULTCOLOR));
+    return UniqueHicon(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP),
+                                                       IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                       ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
 }
 
 // The DPI that the window is laid out for. The process is system DPI aware

@@ -24,6 +24,27 @@ constexpr int kNameAttempts = 50;
 constexpr DWORD kStampRetryDelayMs = 20;
 constexpr unsigned kTemporaryNameAttempts = 100;
 
+// An antivirus scanner or an indexer opens a file as soon as it is closed,
+// often without delete sharing, and holds it for some tens of milliseconds.
+// A move or an unshared open made then fails with a sharing violation, or
+// with access denied; such a call is made again after each of these pauses,
+// 350 ms in all at most.
+constexpr DWORD kBusyPausesMs[] = {10, 30, 60, 100, 150};
+
+// Makes `call` (false on failure, with the reason in GetLastError) until it
+// succeeds, fails for another reason, or the pauses are used up. After a
+// false return GetLastError holds the last call's reason.
+template <class Call>
+bool untilNotBusy(Call call, const BusyPause& pause) {
+    for (const DWORD milliseconds : kBusyPausesMs) {
+        if (call()) return true;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) return false;
+        pause(milliseconds);
+    }
+    return call();
+}
+
 // directory\name, also where the directory is a root that ends in a backslash.
 std::wstring inDirectory(const std::wstring& directory, std::wstring_view name) {
     std::wstring path = directory;
@@ -110,25 +131,39 @@ Rename renameOpenFile(HANDLE file, HANDLE directory, const std::wstring& name) {
 // file itself, which our unshared handle forbids: the handle is closed first,
 // its deletion mark already off, so the file stays. From that close to the
 // end of the move a process that ends leaves the temporary file behind: one
-// call, as between the mark's removal and the rename by handle. A taken name
+// call, as between the mark's removal and the rename by handle, or a few
+// while a scanner holds the file (below). A taken name
 // is the same clash as in the first form (two jobs in one second) and is
 // handled like it: the file is opened again before anything waits, for the
 // caller to put the mark back on and try the next stamp, so the audio is
-// kept. Any other failure deletes the file.
-Rename moveByPath(UniqueFile& temporary, const std::wstring& temporaryPath, const std::wstring& target) {
+// kept. Any other failure deletes the file. The move, the new open and the
+// deletion each wait for a scanner that has opened the file meanwhile; one
+// that holds it longer keeps it from being deleted too, and the temporary
+// file stays.
+Rename moveByPath(UniqueFile& temporary, const std::wstring& temporaryPath, const std::wstring& target,
+                  const BusyPause& pause) {
     temporary.reset();
+    const std::wstring to = pathForCalls(target);
     // No MOVEFILE_REPLACE_EXISTING: a taken name fails, a file is never
     // replaced. Windows says ERROR_ALREADY_EXISTS (Wine's conformance test
     // dlls/kernel32/tests/file.c, test_MoveFileA); its older versions of
     // that test expected ERROR_FILE_EXISTS, so both count.
-    if (::MoveFileExW(temporaryPath.c_str(), pathForCalls(target).c_str(), 0)) return Rename::Done;
+    if (untilNotBusy([&] { return ::MoveFileExW(temporaryPath.c_str(), to.c_str(), 0) != FALSE; }, pause))
+        return Rename::Done;
     const DWORD error = ::GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
-        temporary = UniqueFile(::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_ARCHIVE, nullptr));
-        if (temporary.valid()) return Rename::NameTaken;
+        const bool reopened = untilNotBusy(
+            [&] {
+                UniqueFile file(::CreateFileW(temporaryPath.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                              FILE_ATTRIBUTE_ARCHIVE, nullptr));
+                if (!file.valid()) return false;
+                temporary = std::move(file);
+                return true;
+            },
+            pause);
+        if (reopened) return Rename::NameTaken;
     }
-    ::DeleteFileW(temporaryPath.c_str());
+    (void)untilNotBusy([&] { return ::DeleteFileW(temporaryPath.c_str()) != FALSE; }, pause);
     return Rename::Failed;
 }
 
@@ -161,11 +196,13 @@ std::wstring outputDirectory() {
 
 std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                            const std::function<Text()>& nextStamp) {
-    return saveAudioFileRenamingBy(renameOpenFile, directory, audio, std::move(stamp), nextStamp);
+    return saveAudioFileRenamingBy(renameOpenFile, directory, audio, std::move(stamp), nextStamp,
+                                   [](DWORD milliseconds) { ::Sleep(milliseconds); });
 }
 
 std::wstring saveAudioFileRenamingBy(RenameByHandle renameByHandle, const std::wstring& directory,
-                                     const Bytes& audio, Text stamp, const std::function<Text()>& nextStamp) {
+                                     const Bytes& audio, Text stamp, const std::function<Text()>& nextStamp,
+                                     const BusyPause& pause) {
     if (directory.empty()) return {};
     UniqueFile folder(::CreateFileW(pathForCalls(directory).c_str(), FILE_TRAVERSE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -188,7 +225,7 @@ std::wstring saveAudioFileRenamingBy(RenameByHandle renameByHandle, const std::w
         if (renamed == Rename::Failed) {
             // Refused for another reason than the name: by path from now on.
             byPath = true;
-            renamed = moveByPath(temporary, temporaryPath, target);
+            renamed = moveByPath(temporary, temporaryPath, target, pause);
         }
         if (renamed == Rename::Done) {
             temporary.reset();

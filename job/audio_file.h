@@ -35,7 +35,8 @@ namespace qx {
 // its handle closes, so it outlives a process that ends only in the rename
 // itself. When the file system refuses the rename relative to the directory's
 // handle for another reason than a taken name, the file is renamed once more
-// by its full path, as MoveFileEx does, still never replacing a file.
+// by its full path, as MoveFileEx does, still never replacing a file; that
+// move waits briefly for a virus scanner that opens the closed file.
 [[nodiscard]] std::wstring saveAudioFile(const std::wstring& directory, const Bytes& audio, Text stamp,
                                          const std::function<Text()>& nextStamp);
 
@@ -44,10 +45,14 @@ enum class Rename { Done, NameTaken, Failed };
 // `directory` is open on (saveAudioFile's first form).
 using RenameByHandle = Rename (*)(HANDLE file, HANDLE directory, const std::wstring& name);
 
-// saveAudioFile with another first form of the rename: tests pass one that
-// fails as a file system may.
+// The wait before a call on a file that another process holds is made again.
+using BusyPause = std::function<void(DWORD milliseconds)>;
+
+// saveAudioFile with another first form of the rename and another wait: tests
+// pass a rename that fails as a file system may, and a wait in which the
+// other process lets go.
 [[nodiscard]] std::wstring saveAudioFileRenamingBy(RenameByHandle renameByHandle, const std::wstring& directory,
                                                    const Bytes& audio, Text stamp,
-                                                   const std::function<Text()>& nextStamp);
+                                                   const std::function<Text()>& nextStamp, const BusyPause& pause);
 
 }  // namespace qx

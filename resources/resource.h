@@ -3,7 +3,6 @@
 
 #define IDD_MAIN 1000
 #define IDI_APP 100
-#define IDR_SMALL_ICON 101
 
 #define IDC_SPEED_CAPTION 1001
 #define IDC_CONTENT 1002

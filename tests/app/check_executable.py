@@ -4,7 +4,7 @@ processor it is built for (--arch, i686 for the 32-bit product, x86_64 for a
 64-bit test build), whose manifest names that processor, with a randomised
 address and no executable data, that imports only DLLs that Windows always
 takes from its own folder, carrying dialog template 1000 as the window needs it, icon
-group 100 and the same ICO as raw data, the version block and the manifest.
+group 100 with the ICO's five sizes, the version block and the manifest.
 With --release also what a released exe must be: stripped, at most 500 KB,
 no link time and none of the given build paths inside.
 
@@ -164,6 +164,9 @@ class Executable(unittest.TestCase):
         dlls = {line.split(":", 1)[1].strip().lower() for line in out.splitlines() if "DLL Name:" in line}
         self.assertIn("kernel32.dll", dlls)  # the import table was read
         self.assertEqual(dlls - ALLOWED_DLLS, set())
+        # The stack canary is seeded without CryptoAPI, which loads a
+        # provider at every start (platform/stack_guard.cpp).
+        self.assertFalse("CryptAcquireContext" in out, "the exe imports CryptoAPI")
 
     def testAddressSpaceLayoutRandomisedAndDataNotExecutable(self):
         (pe,) = struct.unpack_from("<I", self.exe, 0x3C)
@@ -185,14 +188,18 @@ class Executable(unittest.TestCase):
         content = d["items"][0]
         self.assertFalse(content[4] & (ES_AUTOHSCROLL | ES_AUTOVSCROLL | ES_WANTRETURN))
 
-    def testIconGroupAndSmallIconDataAreTheSameIco(self):
-        self.assertEqual(len(self.ico), 2238)
-        self.assertEqual(self.res[(10, 101)], self.ico)
+    def testIconGroupHoldsEachSizeOfTheIco(self):
+        # The small icon at 96, 120 and 144 DPI, the large one at 96 and 144.
+        sizes = [16, 20, 24, 32, 48]
         group = self.res[(14, 100)]
-        reserved, kind, count = struct.unpack_from("<HHH", group, 0)
-        width, height, colours, _r, planes, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6)
-        self.assertEqual((kind, count, width, height, bits), (1, 1, 32, 32, 8))
-        self.assertEqual(self.res[(3, icon_id)], self.ico[22:])
+        _reserved, kind, count = struct.unpack_from("<HHH", group, 0)
+        self.assertEqual((kind, count), (1, len(sizes)))
+        for i, size in enumerate(sizes):
+            width, height, _c, _r, _p, bits, _s, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+            self.assertEqual((width, height, bits), (size, size, 8))
+            _w, _h, _c, _r, _p, _b, length, offset = struct.unpack_from("<BBBBHHII", self.ico, 6 + 16 * i)
+            self.assertEqual(self.res[(3, icon_id)], self.ico[offset:offset + length])
+        self.assertNotIn(10, {kind for kind, _name in self.res})  # no raw copy of the file
 
     def testVersionBlock(self):
         data = self.res[(16, 1)]

@@ -12,7 +12,12 @@ template only / one-control dialog (the cost of the template's controls).
 Needs an X display and a running wineserver (scripts/test.sh provides both;
 by hand: `source scripts/lib.sh; qx_xvfb_up; qx_wine_up`).
 
-Usage: startup_bench.py [--runs N]
+--also NAME=EXE adds a program that shows the same template (say, one built
+another way) to the turns, with its ratio to the template only; the build's
+bench_template_libssp.exe is the template only with GCC's libssp canary,
+seeded through CryptoAPI.
+
+Usage: startup_bench.py [--runs N] [--also NAME=EXE ...]
 """
 import argparse
 import os
@@ -63,14 +68,17 @@ def one_start(exe, caption, last):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=25)
+    parser.add_argument("--also", action="append", default=[], metavar="NAME=EXE")
     args = parser.parse_args()
+    also = [tuple(item.split("=", 1)) for item in args.also]
+    programs = PROGRAMS + [(name, Path(exe), PROGRAMS[1][2], PROGRAMS[1][3]) for name, exe in also]
     if not os.environ.get("DISPLAY"):
         sys.exit("no DISPLAY: see the usage at the top of this script")
 
     with tempfile.TemporaryDirectory(dir=BUILD) as tmp:
         # Fresh copies: QXtts starts without a settings file every time.
         copies = []
-        for name, exe, caption, last in PROGRAMS:
+        for name, exe, caption, last in programs:
             target = Path(tmp) / name.replace(" ", "_") / exe.name
             target.parent.mkdir()
             shutil.copy2(exe, target)
@@ -85,7 +93,8 @@ def main():
     medians = {name: statistics.median(values) for name, values in times.items()}
     for name, values in times.items():
         print(f"{name:15s} median {medians[name]:7.1f} ms   runs: {' '.join(f'{v:.1f}' for v in values)}")
-    for over, under in (("QXtts", "template only"), ("template only", "minimal dialog"), ("QXtts", "minimal dialog")):
+    pairs = [("QXtts", "template only"), ("template only", "minimal dialog"), ("QXtts", "minimal dialog")]
+    for over, under in pairs + [(name, "template only") for name, _ in also]:
         print(f"ratio {over} / {under}: {medians[over] / medians[under]:.2f} (medians of {args.runs} runs each)")
 
 

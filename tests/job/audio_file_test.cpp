@@ -114,21 +114,63 @@ TEST(SaveAudioFile, GivesUpAfterBoundedAttemptsAndRemovesTheTemporaryFile) {
     EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
 }
 
-// A file system that refuses the rename relative to the folder's handle:
-// the file is moved by path, where a taken name is kept and the next stamp
-// is tried.
-TEST(SaveAudioFile, RenameRefusedByHandleIsMadeByPathWithoutReplacing) {
-    ScratchDirectory dir;
-    const Bytes earlier = someAudio(600, 1);
-    writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
-    const Bytes audio = someAudio(700, 2);
-    const RenameByHandle refused = [](HANDLE, HANDLE, const std::wstring&) { return Rename::Failed; };
-    const std::wstring saved = saveAudioFileRenamingBy(refused, dir.path(), audio, "1704067200123",
-                                                       [] { return Text("1704067200456"); });
-    EXPECT_EQ(saved, dir.path() + L"\\1704067200456.mp3");
-    EXPECT_EQ(readFile(saved), audio);
-    EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
-    EXPECT_EQ(dir.files(), (std::vector<std::wstring>{L"1704067200123.mp3", L"1704067200456.mp3"}));
+// A file system that refuses the rename relative to the folder's handle, so
+// the file is moved by path, and a virus scanner that holds the file from the
+// moment the program closes it (a duplicate of the program's unshared handle)
+// until the pause the row names, then may open it again, sharing delete.
+struct ScannerCase {
+    const char* name;
+    const char* stamp;  // the next one is 1704067200456
+    int unsharedUntil;  // 0: no scanner; 99: it never lets go
+    int sharedUntil;    // 0: no second open
+    const wchar_t* saved;
+    std::size_t filesLeft;
+};
+bool g_scannerOpens = false;
+UniqueHandle g_scanner;
+
+TEST(SaveAudioFile, MoveByPathWaitsForAScannerAndDeletesTheFileOnAFinalFailure) {
+    const ScannerCase cases[] = {
+        {"NoScannerTakenNameKept", "1704067200123", 0, 0, L"1704067200456.mp3", 2},
+        {"LetsGoAtTheFirstPause", "1704067200777", 1, 0, L"1704067200777.mp3", 2},
+        {"SharedOpenDelaysTheReopenAfterAClash", "1704067200123", 1, 2, L"1704067200456.mp3", 2},
+        {"NeverLetsGoTheFileStays", "1704067200777", 99, 0, nullptr, 2},
+        {"NameRefusedFileDeleted", "17040672007?7", 0, 0, nullptr, 1},
+    };
+    for (const ScannerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDirectory dir;
+        const Bytes earlier = someAudio(600, 1), audio = someAudio(700, 2);
+        writeFile(dir.path() + L"\\1704067200123.mp3", earlier);
+        g_scannerOpens = c.unsharedUntil > 0;
+        const RenameByHandle refused = [](HANDLE file, HANDLE, const std::wstring&) {
+            if (g_scannerOpens && !g_scanner)
+                ::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), g_scanner.put(), 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS);
+            return Rename::Failed;
+        };
+        UniqueFile shared;
+        int pauses = 0;
+        DWORD paused = 0;
+        const std::wstring saved = saveAudioFileRenamingBy(
+            refused, dir.path(), audio, c.stamp, [] { return Text("1704067200456"); }, [&](DWORD milliseconds) {
+                paused += milliseconds;
+                if (++pauses == c.unsharedUntil) {
+                    g_scanner.reset();
+                    if (c.sharedUntil > 0)  // qxtXXXX.tmp sorts after the digits
+                        shared = UniqueFile(::CreateFileW((dir.path() + L"\\" + dir.files().back()).c_str(),
+                                                          GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr));
+                }
+                if (pauses == c.sharedUntil) shared.reset();
+            });
+        g_scanner.reset();
+        EXPECT_EQ(saved, c.saved ? dir.path() + L"\\" + c.saved : std::wstring{});
+        EXPECT_EQ(readFile(c.saved ? saved : dir.path() + L"\\1704067200777.mp3"), c.saved ? audio : Bytes{});
+        EXPECT_EQ(readFile(dir.path() + L"\\1704067200123.mp3"), earlier);
+        EXPECT_EQ(dir.files().size(), c.filesLeft);
+        EXPECT_LT(paused, 1000u);  // well under a second, also when the scanner never lets go
+    }
 }
 
 TEST(SaveAudioFile, MissingDirectoryFails) {

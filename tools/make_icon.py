@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Writes app.ico: one 32 x 32, 256-colour image (2,238 bytes), a loudspeaker
-with sound waves on a blue tile. The program carries the file twice, as icon
-group 100 and as the raw bytes behind the window's small icon.
+"""Writes resources/app.ico: a loudspeaker with sound waves on a blue tile, as
+256-colour images of 16, 20, 24, 32 and 48 pixels. The 32-pixel drawing is
+the design; the other sizes sample it at their pixel centres. Windows picks
+the image that fits each use: the title bar's small icon is 16, 20 or 24
+pixels at 96, 120 or 144 DPI, the large icon 32 or 48.
 
-Usage: make_icon.py [output]   (default: app.ico beside this script)
+Usage: make_icon.py [output]   (default: resources/app.ico)
 """
 import math
 import os
 import struct
 import sys
 
-SIZE = 32
+SIZE = 32  # the design's grid
+SIZES = (16, 20, 24, 32, 48)
 
 # Palette entries used by the picture; the other entries stay black.
 TRANSPARENT, TILE, TILE_EDGE, WHITE, WAVE, SHADOW = range(6)
@@ -65,31 +68,40 @@ def pixel(x, y):
     return TILE
 
 
-def build():
-    rows = [[pixel(x, y) for x in range(SIZE)] for y in range(SIZE)]
-    # Bitmaps are stored bottom-up.
-    xor = b"".join(bytes(rows[y]) for y in reversed(range(SIZE)))
+def image(size):
+    """One icon image: BITMAPINFOHEADER, palette, colour rows, mask rows."""
+    scale = SIZE / size
+    rows = [[pixel((x + 0.5) * scale - 0.5, (y + 0.5) * scale - 0.5) for x in range(size)] for y in range(size)]
+    # Bitmaps are stored bottom-up; every size here is a multiple of 4 bytes
+    # wide in colour, and mask rows are padded to 32 bits.
+    xor = b"".join(bytes(rows[y]) for y in reversed(range(size)))
+    mask_bytes = (size + 31) // 32 * 4
     and_mask = bytearray()
-    for y in reversed(range(SIZE)):
+    for y in reversed(range(size)):
         bits = 0
-        for x in range(SIZE):
+        for x in range(size):
             bits = (bits << 1) | (1 if rows[y][x] == TRANSPARENT else 0)
-        and_mask += struct.pack(">I", bits)  # 32 pixels: exactly one 4-byte row
+        and_mask += (bits << (mask_bytes * 8 - size)).to_bytes(mask_bytes, "big")
     palette = b"".join(
         struct.pack("<BBBB", *reversed(PALETTE.get(i, (0, 0, 0))), 0) for i in range(256)
     )
-    header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE * 2, 1, 8, 0,
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0,
                          len(xor) + len(and_mask), 0, 0, 256, 0)
-    image = header + palette + xor + bytes(and_mask)
-    icondir = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 0, 0, 1, 8, len(image), 6 + 16)
-    data = icondir + entry + image
-    assert len(data) == 2238, len(data)
-    return data
+    return header + palette + xor + bytes(and_mask)
+
+
+def build():
+    images = [image(size) for size in SIZES]
+    data = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, bits in zip(SIZES, images):
+        data += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 8, len(bits), offset)
+        offset += len(bits)
+    return data + b"".join(images)
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "app.ico")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "resources", "app.ico")
     with open(out, "wb") as f:
         f.write(build())
 

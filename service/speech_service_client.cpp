@@ -78,19 +78,17 @@ Text synthesisForm(std::string_view token, std::string_view text, std::string_vi
     // The service decodes tex twice, so it is encoded twice: each UTF-8 byte
     // becomes nine characters, a space "%2B".
     const Text tex = urlEncodeText(urlEncodeText(text));
-    Text form = "lan=zh&ctp=1&cuid=abcdxxx&tok=";
-    form += token;
-    form += "&tex=";
-    form += tex;
-    form += "&vol=";
-    form += volume;
-    form += "&per=";
-    form += speaker;
-    form += "&spd=";
-    form += speed;
-    form += "&pit=";
-    form += pitch;
-    form += "&aue=3";
+    const std::pair<std::string_view, std::string_view> fields[] = {
+        {"lan", "zh"},   {"ctp", "1"},      {"cuid", "abcdxxx"}, {"tok", token}, {"tex", tex},
+        {"vol", volume}, {"per", speaker},  {"spd", speed},      {"pit", pitch}, {"aue", "3"},
+    };
+    Text form;
+    for (const auto& [key, value] : fields) {
+        if (!form.empty()) form += '&';
+        form += key;
+        form += '=';
+        form += value;
+    }
     return form;
 }
 

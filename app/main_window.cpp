@@ -12,10 +12,10 @@
 
 #include "app/control_text.h"
 #include "app/window_tables.h"
-#include "platform/build_config.h"
 #include "job/audio_file.h"
 #include "job/settings_file.h"
 #include "job/synthesis_job.h"
+#include "platform/build_config.h"
 #include "platform/system_library.h"
 #include "resources/resource.h"
 #include "text/encoding.h"

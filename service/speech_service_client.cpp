@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/build_config.h"
 #include "net/header_cookie.h"
 #include "net/http_request.h"
 #include "net/system_proxy_win.h"
+#include "platform/build_config.h"
 #include "service/mp3_stream.h"
 #include "text/encoding.h"
 #include "text/text_rules.h"
